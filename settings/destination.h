@@ -1,0 +1,29 @@
+#pragma once
+// The destination connection string as the operator's fields assemble it, and how its
+// keywords are turned into an ODBC connection.
+
+#include <map>
+#include <string>
+
+namespace kordb {
+
+// "Provider=SQLOLEDB.1;Password=" pw ";Persist Security Info=True;User ID=" user
+// ";Initial Catalog=" db ";Data Source=" server, pieces joined as they stand.
+std::string assembleConnectionString(const std::string& password, const std::string& user,
+                                     const std::string& database, const std::string& server);
+
+// keyword=value pairs separated by ";", no quoting: a value containing ";" ends there and the
+// rest is read as further keywords. Keywords are upper-cased; a later one wins.
+std::map<std::string, std::string> parseConnectionString(const std::string& s);
+
+// The ODBC connection string for those keywords: through a configured data source when
+// "Data Source" names one, otherwise through the best SQL Server driver installed.
+// Throws KorError when no suitable driver is installed.
+std::string odbcConnectionString(const std::map<std::string, std::string>& keywords);
+
+// {value} with "}" doubled when the value could end early or add a keyword; else as is.
+std::string braceQuote(const std::string& value);
+
+inline constexpr int kLoginTimeoutSeconds = 15;
+
+}  // namespace kordb

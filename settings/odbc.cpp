@@ -1,0 +1,446 @@
+#include "settings/odbc.h"
+
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/text.h"
+
+namespace kordb::odbc {
+
+namespace {
+
+SQLHENV environment() {
+    static SQLHENV env = [] {
+        SQLHENV h = SQL_NULL_HENV;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
+            throw KorError(errnum::kUnspecified, "The ODBC driver manager cannot be loaded.");
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return h;
+    }();
+    return env;
+}
+
+std::u16string wide(const std::string& s) { return toUtf16(s); }
+SQLWCHAR* wptr(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+
+// "[unixODBC][FreeTDS][SQL Server]Invalid object name 'X'." -> "Invalid object name 'X'."
+std::string stripVendorTags(std::string m) {
+    while (!m.empty() && m.front() == '[') {
+        size_t close = m.find(']');
+        if (close == std::string::npos) break;
+        m.erase(0, close + 1);
+    }
+    for (char& c : m)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!m.empty() && (m.back() == ' ' || m.back() == ';')) m.pop_back();
+    return m;
+}
+
+bool contains(const std::string& hay, const char* needle) {
+    std::string h = hay;
+    std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return std::tolower(c); });
+    return h.find(needle) != std::string::npos;
+}
+
+bool isCharType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+        case SQL_GUID: return true;
+        default: return false;
+    }
+}
+
+bool isNumericType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+        case SQL_BIT: return true;
+        default: return false;
+    }
+}
+
+bool isDateType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_TYPE_DATE:
+        case SQL_TYPE_TIME:
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_DATE:
+        case SQL_TIME:
+        case SQL_TIMESTAMP: return true;
+        default: return false;
+    }
+}
+
+std::string isoFromStamp(const SQL_TIMESTAMP_STRUCT& t, SQLSMALLINT type) {
+    char buf[40];
+    if (type == SQL_TYPE_DATE || type == SQL_DATE) {
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", t.year, t.month, t.day);
+    } else if (type == SQL_TYPE_TIME || type == SQL_TIME) {
+        std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", t.hour, t.minute, t.second);
+    } else if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.fraction == 0) {
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", t.year, t.month, t.day);
+    } else {
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day,
+                      t.hour, t.minute, t.second);
+    }
+    return buf;
+}
+
+bool parseIso(const std::string& s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool& hasTime) {
+    t = {};
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+    hasDate = hasTime = false;
+    if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) == 6 ||
+        std::sscanf(s.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &se) == 6) {
+        hasDate = hasTime = true;
+    } else if (std::sscanf(s.c_str(), "%d-%d-%d", &y, &mo, &d) == 3) {
+        hasDate = true;
+    } else if (std::sscanf(s.c_str(), "%d:%d:%d", &h, &mi, &se) == 3) {
+        hasTime = true;
+        y = 1899, mo = 12, d = 30;
+    } else {
+        return false;
+    }
+    t.year = SQLSMALLINT(y);
+    t.month = SQLUSMALLINT(mo);
+    t.day = SQLUSMALLINT(d);
+    t.hour = SQLUSMALLINT(h);
+    t.minute = SQLUSMALLINT(mi);
+    t.second = SQLUSMALLINT(se);
+    return true;
+}
+
+}  // namespace
+
+long errorNumber(const std::string& state, const std::string& message) {
+    if (state == "42S02" || state == "42P01" || state == "S0002" ||
+        (state == "HY000" && contains(message, "no such table")))
+        return errnum::kTableNotFound;
+    if (state == "42000" || state == "42601" || state == "37000" ||
+        (state == "HY000" && contains(message, "syntax error")))
+        return errnum::kCommandText;
+    if (state.rfind("22", 0) == 0 || state == "07006") return errnum::kConversion;
+    return errnum::kUnspecified;
+}
+
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
+    std::string firstState, text;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR msg[2048];
+        SQLSMALLINT len = 0;
+        SQLRETURN r = SQLGetDiagRecW(type, handle, i, state, &native, msg,
+                                     SQLSMALLINT(sizeof msg / sizeof msg[0]), &len);
+        if (!SQL_SUCCEEDED(r)) break;
+        std::string st = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(state), 5));
+        len = std::min<SQLSMALLINT>(len, SQLSMALLINT(sizeof msg / sizeof msg[0] - 1));
+        std::string m = stripVendorTags(
+            toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len))));
+        if (firstState.empty()) firstState = st;
+        if (!m.empty() && text.find(m) == std::string::npos) {
+            if (!text.empty()) text += " ";
+            text += m;
+        }
+    }
+    if (text.empty()) text = context.empty() ? "The database call failed." : context + " failed.";
+    throw KorError(errorNumber(firstState, text), text);
+}
+
+// ---- Connection ------------------------------------------------------------------------------
+
+Connection::Connection() {
+    check(SQLAllocHandle(SQL_HANDLE_DBC, environment(), &dbc_), SQL_HANDLE_ENV, environment());
+}
+
+Connection::~Connection() {
+    if (open_) SQLDisconnect(dbc_);
+    if (dbc_) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+void Connection::open(const std::string& connectionString, int loginTimeoutSeconds) {
+    SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(loginTimeoutSeconds)), 0);
+    std::u16string in = wide(connectionString);
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLen = 0;
+    SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(in), SQLSMALLINT(in.size()), out, 1024,
+                                     &outLen, SQL_DRIVER_NOPROMPT);
+    check(rc, SQL_HANDLE_DBC, dbc_, "Connecting");
+    open_ = true;
+
+    SQLWCHAR buf[256] = {};
+    SQLSMALLINT len = 0;
+    if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_IDENTIFIER_QUOTE_CHAR, buf, sizeof buf, &len))) {
+        std::string q = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf),
+                                                    size_t(len) / sizeof(SQLWCHAR)));
+        if (!q.empty() && q != " ") quote_ = q;
+    }
+    std::memset(buf, 0, sizeof buf);
+    if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_NAME, buf, sizeof buf, &len)))
+        driverName_ = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf),
+                                                 size_t(len) / sizeof(SQLWCHAR)));
+    // The SQLite driver keeps text as UTF-8 and has no wide entry points.
+    wide_ = !contains(driverName_, "sqlite");
+}
+
+std::vector<std::string> Connection::primaryKey(const std::string& table) {
+    // Catalogs store names as the engine folded them: try the name as written, then folded.
+    std::vector<std::string> tries = {table};
+    std::string lower = table, upper = table;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return std::toupper(c); });
+    if (lower != table) tries.push_back(lower);
+    if (upper != table) tries.push_back(upper);
+    for (const std::string& name : tries) {
+        std::vector<std::pair<int, std::string>> cols;
+        std::u16string w = wide(name);
+        SQLHSTMT h = SQL_NULL_HSTMT;
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &h);
+        if (SQL_SUCCEEDED(SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS))) {
+            while (SQL_SUCCEEDED(SQLFetch(h))) {
+                char colName[1024] = {};
+                SQLLEN ind = 0;
+                SQLSMALLINT seq = 0;
+                SQLLEN seqInd = 0;
+                SQLGetData(h, 4, SQL_C_CHAR, colName, sizeof colName, &ind);
+                SQLGetData(h, 5, SQL_C_SSHORT, &seq, 0, &seqInd);
+                if (ind > 0) cols.emplace_back(seq, std::string(colName));
+            }
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, h);
+        if (!cols.empty()) {
+            std::sort(cols.begin(), cols.end());
+            std::vector<std::string> names;
+            for (auto& c : cols) names.push_back(c.second);
+            return names;
+        }
+    }
+    return {};
+}
+
+// ---- Statement -------------------------------------------------------------------------------
+
+Statement::Statement(Connection& conn) : conn_(conn) {
+    check(SQLAllocHandle(SQL_HANDLE_STMT, conn.handle(), &stmt_), SQL_HANDLE_DBC, conn.handle());
+}
+
+Statement::~Statement() {
+    if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+}
+
+void Statement::prepare(const std::string& sql) {
+    sql_ = sql;
+    std::u16string w = wide(sql);
+    check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
+}
+
+void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
+                     SQLSMALLINT digits) {
+    if (params_.size() < size_t(index)) params_.resize(size_t(index));
+    auto& p = params_[size_t(index - 1)];
+    p = std::make_unique<Param>();
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLPOINTER data = nullptr;
+    SQLLEN bufLen = 0;
+    bool wide = conn_.wideText();
+    auto bindText = [&](const std::string& s) {
+        if (wide) {
+            p->wide = toUtf16(s);
+            cType = SQL_C_WCHAR;
+            data = p->wide.data();
+            p->indicator = SQLLEN(p->wide.size() * sizeof(char16_t));
+            bufLen = p->indicator;
+            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_WVARCHAR;
+            if (isCharType(sqlType) || sqlType == SQL_UNKNOWN_TYPE)
+                size = std::max<SQLULEN>(p->wide.size(), 1);
+        } else {
+            p->narrow = s;
+            cType = SQL_C_CHAR;
+            data = p->narrow.data();
+            p->indicator = SQLLEN(p->narrow.size());
+            bufLen = p->indicator;
+            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_VARCHAR;
+            if (isCharType(sqlType)) size = std::max<SQLULEN>(p->narrow.size(), 1);
+        }
+        if (size == 0) size = 1;
+    };
+    switch (value.kind()) {
+        case Value::Kind::Null:
+            cType = wide ? SQL_C_WCHAR : SQL_C_CHAR;
+            data = nullptr;
+            p->indicator = SQL_NULL_DATA;
+            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
+            if (size == 0) size = 1;
+            break;
+        case Value::Kind::Number: {
+            double d = value.toNumber();
+            if (isCharType(sqlType)) {
+                // The driver would write doubles as "1001.0": hand over the plain decimal.
+                bindText(formatNumber(d));
+                break;
+            }
+            if (std::fabs(d) < 9.0e15 && d == std::trunc(d)) {
+                p->integer = static_cast<long long>(d);
+                cType = SQL_C_SBIGINT;
+                data = &p->integer;
+                if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_BIGINT, size = 19;
+            } else {
+                p->number = d;
+                cType = SQL_C_DOUBLE;
+                data = &p->number;
+                if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_DOUBLE, size = 15;
+            }
+            if (size == 0) size = 19;
+            p->indicator = 0;
+            break;
+        }
+        case Value::Kind::Text: bindText(value.rawText()); break;
+        case Value::Kind::Date: {
+            bool hasDate = false, hasTime = false;
+            if (isCharType(sqlType) || !parseIso(value.rawText(), p->stamp, hasDate, hasTime)) {
+                bindText(value.rawText());
+                break;
+            }
+            cType = SQL_C_TYPE_TIMESTAMP;
+            data = &p->stamp;
+            p->indicator = sizeof p->stamp;
+            if (sqlType == SQL_UNKNOWN_TYPE)
+                sqlType = (hasDate && !hasTime) ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
+            if (sqlType == SQL_TYPE_DATE) size = 10, digits = 0;
+            else if (sqlType == SQL_TYPE_TIME) size = 8, digits = 0;
+            else size = 19, digits = 0;
+            break;
+        }
+    }
+    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, cType, sqlType, size,
+                           digits, data, bufLen, &p->indicator),
+          SQL_HANDLE_STMT, stmt_);
+}
+
+void Statement::execute() {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    check(SQLExecute(stmt_), SQL_HANDLE_STMT, stmt_);
+    describe();
+}
+
+void Statement::execDirect(const std::string& sql) {
+    sql_ = sql;
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    std::u16string w = wide(sql);
+    check(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
+    describe();
+}
+
+void Statement::describe() {
+    SQLSMALLINT n = 0;
+    SQLNumResultCols(stmt_, &n);
+    if (n == int(columns_.size()) && n > 0) return;  // same statement, same shape
+    columns_.clear();
+    for (SQLSMALLINT i = 1; i <= n; ++i) {
+        SQLWCHAR name[512] = {};
+        SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        check(SQLDescribeColW(stmt_, SQLUSMALLINT(i), name, 512, &nameLen, &type, &size, &digits,
+                              &nullable),
+              SQL_HANDLE_STMT, stmt_);
+        ColumnInfo c;
+        c.name = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(name),
+                                            size_t(std::min<SQLSMALLINT>(nameLen, 511))));
+        c.sqlType = type;
+        c.size = size;
+        c.digits = digits;
+        columns_.push_back(std::move(c));
+    }
+}
+
+Value Statement::getData(int col) {
+    SQLUSMALLINT n = SQLUSMALLINT(col + 1);
+    SQLSMALLINT type = columns_[size_t(col)].sqlType;
+    SQLLEN ind = 0;
+    if (isNumericType(type)) {
+        double d = 0;
+        check(SQLGetData(stmt_, n, SQL_C_DOUBLE, &d, 0, &ind), SQL_HANDLE_STMT, stmt_);
+        return ind == SQL_NULL_DATA ? Value::null() : Value::number(d);
+    }
+    if (isDateType(type)) {
+        SQL_TIMESTAMP_STRUCT t{};
+        check(SQLGetData(stmt_, n, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &ind), SQL_HANDLE_STMT,
+              stmt_);
+        return ind == SQL_NULL_DATA ? Value::null() : Value::date(isoFromStamp(t, type));
+    }
+    // Text, and anything else as its text form, read in pieces for long values.
+    if (conn_.wideText()) {
+        std::u16string out;
+        char16_t buf[2048];
+        for (;;) {
+            SQLRETURN rc = SQLGetData(stmt_, n, SQL_C_WCHAR, buf, sizeof buf, &ind);
+            if (rc == SQL_NO_DATA) break;
+            check(rc, SQL_HANDLE_STMT, stmt_);
+            if (ind == SQL_NULL_DATA) return Value::null();
+            size_t chars = (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf)
+                               ? sizeof buf / sizeof(char16_t) - 1
+                               : size_t(ind) / sizeof(char16_t);
+            out.append(buf, chars);
+            if (rc == SQL_SUCCESS) break;
+        }
+        return Value::text(toUtf8(out));
+    }
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        SQLRETURN rc = SQLGetData(stmt_, n, SQL_C_CHAR, buf, sizeof buf, &ind);
+        if (rc == SQL_NO_DATA) break;
+        check(rc, SQL_HANDLE_STMT, stmt_);
+        if (ind == SQL_NULL_DATA) return Value::null();
+        size_t bytes =
+            (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf) ? sizeof buf - 1 : size_t(ind);
+        out.append(buf, bytes);
+        if (rc == SQL_SUCCESS) break;
+    }
+    return Value::text(std::move(out));
+}
+
+std::vector<std::vector<Value>> Statement::fetchAll() {
+    std::vector<std::vector<Value>> rows;
+    for (;;) {
+        SQLRETURN rc = SQLFetch(stmt_);
+        if (rc == SQL_NO_DATA) break;
+        check(rc, SQL_HANDLE_STMT, stmt_);
+        std::vector<Value> row;
+        row.reserve(columns_.size());
+        for (size_t c = 0; c < columns_.size(); ++c) row.push_back(getData(int(c)));
+        rows.push_back(std::move(row));
+    }
+    closeCursor();
+    return rows;
+}
+
+SQLLEN Statement::rowCount() {
+    SQLLEN n = -1;
+    SQLRowCount(stmt_, &n);
+    return n;
+}
+
+void Statement::closeCursor() { SQLFreeStmt(stmt_, SQL_CLOSE); }
+
+}  // namespace kordb::odbc

@@ -1,0 +1,43 @@
+#include "source/value.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kordb {
+
+std::string formatNumber(double d) {
+    if (std::isnan(d)) return "NaN";
+    if (std::isinf(d)) return d < 0 ? "-Infinity" : "Infinity";
+    if (d == 0) return "0";
+    if (std::fabs(d) < 9.007199254740992e15 && d == std::trunc(d)) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
+        return buf;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    std::string s = buf;
+    if (s.find('e') == std::string::npos) return s;
+    // Rounded to 15 significant digits, then written out without an exponent.
+    int exp10 = static_cast<int>(std::floor(std::log10(std::fabs(d))));
+    int decimals = exp10 >= 14 ? 0 : 14 - exp10;
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, d);
+    s = buf;
+    if (s.find('.') != std::string::npos) {
+        while (!s.empty() && s.back() == '0') s.pop_back();
+        if (!s.empty() && s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+std::string Value::toText() const {
+    switch (kind_) {
+        case Kind::Null: return {};
+        case Kind::Number: return formatNumber(num_);
+        case Kind::Text:
+        case Kind::Date: return text_;
+    }
+    return {};
+}
+
+}  // namespace kordb

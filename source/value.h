@@ -1,0 +1,59 @@
+#pragma once
+// A cell or column value as the procedures handle it: Null, a number, text or a date.
+
+#include <string>
+#include <string_view>
+
+namespace kordb {
+
+class Value {
+public:
+    enum class Kind { Null, Number, Text, Date };
+
+    Value() = default;
+    static Value null() { return {}; }
+    static Value number(double d) {
+        Value v;
+        v.kind_ = Kind::Number;
+        v.num_ = d;
+        return v;
+    }
+    static Value text(std::string s) {
+        Value v;
+        v.kind_ = Kind::Text;
+        v.text_ = std::move(s);
+        return v;
+    }
+    // iso: "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or "HH:MM:SS".
+    static Value date(std::string iso) {
+        Value v;
+        v.kind_ = Kind::Date;
+        v.text_ = std::move(iso);
+        return v;
+    }
+
+    Kind kind() const { return kind_; }
+    bool isNull() const { return kind_ == Kind::Null; }
+    bool isNumber() const { return kind_ == Kind::Number; }
+    bool isText() const { return kind_ == Kind::Text; }
+    bool isDate() const { return kind_ == Kind::Date; }
+    double toNumber() const { return num_; }
+    // The value joined into text: Null gives "", numbers plain decimals, dates ISO 8601.
+    std::string toText() const;
+    // Raw text of a Text or Date value.
+    const std::string& rawText() const { return text_; }
+
+    bool operator==(const Value& o) const {
+        return kind_ == o.kind_ && (kind_ == Kind::Number ? num_ == o.num_ : text_ == o.text_);
+    }
+
+private:
+    Kind kind_ = Kind::Null;
+    double num_ = 0;
+    std::string text_;
+};
+
+// Plain decimal text of a number: 1001, 12.5, -0.25; up to 15 significant digits, no exponent.
+std::string formatNumber(double d);
+
+}  // namespace kordb

@@ -1,0 +1,320 @@
+#include "source/worksheet.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "app/errors.h"
+#include "app/text.h"
+
+namespace kordb {
+
+namespace {
+
+constexpr long kColumnMissing = -2147217904;  // no value given for a column the sheet lacks
+
+// ---- virtual table over one worksheet ------------------------------------------------------
+
+struct SheetTable {
+    sqlite3_vtab base{};
+    Workbook* book = nullptr;
+    int sheet = 0;
+};
+
+struct SheetCursor {
+    sqlite3_vtab_cursor base{};
+    uint32_t row = 0;
+    uint32_t rows = 0;
+};
+
+std::string quoteIdent(const std::string& name) {
+    std::string r = "\"";
+    for (char c : name) {
+        if (c == '"') r += '"';
+        r += c;
+    }
+    return r + "\"";
+}
+
+int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
+                 char** err) {
+    if (argc < 4) {
+        *err = sqlite3_mprintf("worksheet index missing");
+        return SQLITE_ERROR;
+    }
+    auto* book = static_cast<Workbook*>(aux);
+    int index = std::atoi(argv[3]);
+    const Workbook::Sheet* sh = nullptr;
+    try {
+        sh = &book->sheet(index);
+    } catch (const std::exception& e) {
+        *err = sqlite3_mprintf("%s", e.what());
+        return SQLITE_ERROR;
+    }
+    std::string ddl = "CREATE TABLE x(";
+    for (size_t c = 0; c < sh->columns.size(); ++c) {
+        if (c) ddl += ", ";
+        ddl += quoteIdent(sh->columns[c]);
+        if (sh->kinds[c] == Workbook::ColumnKind::Date) ddl += " DATE";
+        ddl += " COLLATE XLCASE";
+    }
+    if (sh->columns.empty()) ddl += "F1 COLLATE XLCASE";
+    ddl += ")";
+    int rc = sqlite3_declare_vtab(db, ddl.c_str());
+    if (rc != SQLITE_OK) return rc;
+    auto* t = new SheetTable;
+    t->book = book;
+    t->sheet = index;
+    *out = &t->base;
+    return SQLITE_OK;
+}
+
+int sheetBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+    info->estimatedCost = 1e6;
+    return SQLITE_OK;
+}
+
+int sheetDisconnect(sqlite3_vtab* v) {
+    delete reinterpret_cast<SheetTable*>(v);
+    return SQLITE_OK;
+}
+
+int sheetOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
+    auto* t = reinterpret_cast<SheetTable*>(v);
+    auto* c = new SheetCursor;
+    c->rows = t->book->sheet(t->sheet).dataRows;
+    *out = &c->base;
+    return SQLITE_OK;
+}
+
+int sheetClose(sqlite3_vtab_cursor* c) {
+    delete reinterpret_cast<SheetCursor*>(c);
+    return SQLITE_OK;
+}
+
+int sheetFilter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**) {
+    reinterpret_cast<SheetCursor*>(c)->row = 0;
+    return SQLITE_OK;
+}
+
+int sheetNext(sqlite3_vtab_cursor* c) {
+    ++reinterpret_cast<SheetCursor*>(c)->row;
+    return SQLITE_OK;
+}
+
+int sheetEof(sqlite3_vtab_cursor* c) {
+    auto* cur = reinterpret_cast<SheetCursor*>(c);
+    return cur->row >= cur->rows;
+}
+
+int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
+    auto* cur = reinterpret_cast<SheetCursor*>(c);
+    auto* t = reinterpret_cast<SheetTable*>(c->pVtab);
+    if (col >= int(t->book->sheet(t->sheet).columns.size())) {
+        sqlite3_result_null(ctx);
+        return SQLITE_OK;
+    }
+    Workbook::Raw r = t->book->raw(t->sheet, cur->row, static_cast<uint16_t>(col));
+    switch (r.type) {
+        case Workbook::Raw::Null: sqlite3_result_null(ctx); break;
+        case Workbook::Raw::Int: sqlite3_result_int64(ctx, r.i); break;
+        case Workbook::Raw::Double: sqlite3_result_double(ctx, r.d); break;
+        case Workbook::Raw::Text:
+        case Workbook::Raw::Date:
+            sqlite3_result_text(ctx, r.s ? r.s : "", -1, r.owned ? SQLITE_TRANSIENT : SQLITE_STATIC);
+            break;
+    }
+    return SQLITE_OK;
+}
+
+int sheetRowid(sqlite3_vtab_cursor* c, sqlite3_int64* out) {
+    *out = reinterpret_cast<SheetCursor*>(c)->row;
+    return SQLITE_OK;
+}
+
+sqlite3_module sheetModule = [] {
+    sqlite3_module m{};
+    m.iVersion = 1;
+    m.xCreate = sheetConnect;
+    m.xConnect = sheetConnect;
+    m.xBestIndex = sheetBestIndex;
+    m.xDisconnect = sheetDisconnect;
+    m.xDestroy = sheetDisconnect;
+    m.xOpen = sheetOpen;
+    m.xClose = sheetClose;
+    m.xFilter = sheetFilter;
+    m.xNext = sheetNext;
+    m.xEof = sheetEof;
+    m.xColumn = sheetColumn;
+    m.xRowid = sheetRowid;
+    return m;
+}();
+
+// Text compared and grouped without regard to letter case, as the workbook driver did.
+int xlcaseCompare(void*, int n1, const void* a, int n2, const void* b) {
+    return compareNoCase(std::string_view(static_cast<const char*>(a), size_t(n1)),
+                         std::string_view(static_cast<const char*>(b), size_t(n2)));
+}
+
+// Replaces every "[name$]" outside string literals by the virtual table of that worksheet.
+std::string resolveSheets(Workbook& book, const std::string& sql, std::string& label) {
+    sqlite3* db = book.database();
+    std::string out;
+    out.reserve(sql.size());
+    for (size_t i = 0; i < sql.size(); ++i) {
+        char ch = sql[i];
+        if (ch == '\'') {
+            size_t j = i + 1;
+            while (j < sql.size()) {
+                if (sql[j] == '\'') {
+                    if (j + 1 < sql.size() && sql[j + 1] == '\'') {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            out.append(sql, i, j - i + 1);
+            i = j;
+            continue;
+        }
+        if (ch != '[') {
+            out += ch;
+            continue;
+        }
+        size_t close = sql.find(']', i + 1);
+        if (close == std::string::npos) {
+            out.append(sql, i, std::string::npos);
+            break;
+        }
+        std::string inner = sql.substr(i + 1, close - i - 1);
+        if (inner.empty() || inner.back() != '$') {
+            out.append(sql, i, close - i + 1);
+            i = close;
+            continue;
+        }
+        std::string name = inner.substr(0, inner.size() - 1);
+        int index = book.findSheet(name);
+        if (index < 0)
+            throw KorError(errnum::kTableNotFound,
+                           "Worksheet '" + name + "' not found in workbook '" + book.path() + "'.");
+        label = book.sheetName(index);
+        std::string table = "xl" + std::to_string(index);
+        std::string ddl = "CREATE VIRTUAL TABLE IF NOT EXISTS temp." + table +
+                          " USING xlsheet(" + std::to_string(index) + ")";
+        char* err = nullptr;
+        if (sqlite3_exec(db, ddl.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+            std::string msg = err ? err : "unknown fault";
+            sqlite3_free(err);
+            throw KorError(errnum::kUnspecified,
+                           "Worksheet '" + name + "' cannot be read: " + msg);
+        }
+        out += "temp." + table;
+        i = close;
+    }
+    return out;
+}
+
+[[noreturn]] void failStatement(const std::string& msg, const std::string& sql,
+                                const std::string& sheet) {
+    const std::string noColumn = "no such column: ";
+    if (msg.rfind(noColumn, 0) == 0)
+        throw KorError(kColumnMissing, "Column '" + msg.substr(noColumn.size()) +
+                                           "' not found in the header row of worksheet '" + sheet +
+                                           "'.");
+    throw KorError(errnum::kCommandText,
+                   "Syntax error in worksheet statement (" + msg + "): " + sql);
+}
+
+}  // namespace
+
+void registerSheetModule(sqlite3* db, Workbook* book) {
+    sqlite3_create_module(db, "xlsheet", &sheetModule, book);
+    sqlite3_create_collation(db, "XLCASE", SQLITE_UTF8, nullptr, xlcaseCompare);
+}
+
+SheetRecordset::SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql)
+    : book_(std::move(book)) {
+    std::string resolved = resolveSheets(*book_, sql, sheetLabel_);
+    sqlite3* db = book_->database();
+    if (sqlite3_prepare_v2(db, resolved.c_str(), int(resolved.size()), &stmt_, nullptr) !=
+        SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(db);
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        failStatement(msg, sql, sheetLabel_);
+    }
+    int n = sqlite3_column_count(stmt_);
+    for (int i = 0; i < n; ++i) {
+        const char* name = sqlite3_column_name(stmt_, i);
+        const char* decl = sqlite3_column_decltype(stmt_, i);
+        names_.emplace_back(name ? name : "");
+        ordinals_.emplace(toUpper(names_.back()), i);
+        isDate_.push_back(decl && std::strncmp(decl, "DATE", 4) == 0);
+    }
+    step();
+}
+
+SheetRecordset::~SheetRecordset() { close(); }
+
+void SheetRecordset::close() {
+    if (stmt_) sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    eof_ = true;
+}
+
+void SheetRecordset::step() {
+    if (!stmt_) {
+        eof_ = true;
+        return;
+    }
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) {
+        eof_ = false;
+        return;
+    }
+    eof_ = true;
+    if (rc != SQLITE_DONE) {
+        std::string msg = sqlite3_errmsg(book_->database());
+        close();
+        throw KorError(errnum::kUnspecified, "Worksheet '" + sheetLabel_ + "': " + msg);
+    }
+}
+
+void SheetRecordset::moveNext() {
+    if (eof_) throw KorError(3021, "Either BOF or EOF is True: there is no current row.");
+    step();
+}
+
+Value SheetRecordset::field(int ordinal) const {
+    if (eof_ || ordinal < 0 || ordinal >= fieldCount())
+        throw KorError(errnum::kItemNotFound,
+                       "No field number " + std::to_string(ordinal) + " in the current row.");
+    switch (sqlite3_column_type(stmt_, ordinal)) {
+        case SQLITE_NULL: return Value::null();
+        case SQLITE_INTEGER: return Value::number(double(sqlite3_column_int64(stmt_, ordinal)));
+        case SQLITE_FLOAT: return Value::number(sqlite3_column_double(stmt_, ordinal));
+        default: {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, ordinal));
+            std::string s(t ? t : "", size_t(sqlite3_column_bytes(stmt_, ordinal)));
+            return isDate_[size_t(ordinal)] ? Value::date(std::move(s)) : Value::text(std::move(s));
+        }
+    }
+}
+
+int SheetRecordset::ordinalOf(std::string_view name) const {
+    auto it = ordinals_.find(toUpper(name));
+    return it == ordinals_.end() ? -1 : it->second;
+}
+
+Value SheetRecordset::field(std::string_view name) const {
+    int i = ordinalOf(name);
+    if (i < 0)
+        throw KorError(errnum::kItemNotFound, "Column '" + std::string(name) +
+                                                  "' not found in the header row of worksheet '" +
+                                                  sheetLabel_ + "'.");
+    return field(i);
+}
+
+}  // namespace kordb
