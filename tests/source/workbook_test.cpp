@@ -1,6 +1,8 @@
-// Reading workbooks: sheet names, header names, cell types and the mixed-column rule.
+// Reading workbooks: sheet names, header names, cell types, the mixed-column rule and faults.
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "app/errors.h"
 #include "source/workbook.h"
@@ -20,6 +22,94 @@ TEST(Workbook, SheetNamesInWorkbookOrder) {
         {"name":"Sheet3"}]})");
     EXPECT_EQ(readSheetNames(file.string()),
               (std::vector<std::string>{"KINV_MT_ITEM", "KINV_MT_CLASS", "Sheet3"}));
+    Workbook book(file.string());
+    EXPECT_EQ(book.sheetCount(), 3);
+    EXPECT_EQ(book.findSheet("kinv_mt_class"), 1);
+    EXPECT_EQ(book.findSheet(" KINV_MT_CLASS"), -1) << "blanks count in a sheet name";
 }
+
+TEST(Workbook, HeaderNamesFillGapsAndRepeatsDeterministically) {
+    auto dir = scratchDir("headers");
+    auto file = writeWorkbook(dir / "h.xls", R"({"sheets":[{"name":"S","rows":[
+        ["Code", null, "Name", "code", 2024, "Name"],
+        ["a", "b", "c", "d", "e", "f"]]}]})");
+    Workbook book(file.string());
+    const auto& sh = book.sheet(0);
+    EXPECT_EQ(sh.columns,
+              (std::vector<std::string>{"Code", "F2", "Name", "code1", "2024", "Name1"}));
+    EXPECT_EQ(sh.dataRows, 1u);
+}
+
+TEST(Workbook, MixedColumnIsTextOverEveryRowNotOnlyTheFirstEight) {
+    // Twenty numeric codes, then text: nothing may come back Null or as 1001.0.
+    std::string rows = R"(["ItemCode","Price","Qty"])";
+    for (int i = 0; i < 20; ++i) rows += ",[" + std::to_string(1001 + i) + ",12.5," + std::to_string(i) + "]";
+    rows += R"(,["X-1",7,null])";
+    auto dir = scratchDir("mixed");
+    auto file = writeWorkbook(dir / "m.xls", R"({"sheets":[{"name":"S","rows":[)" + rows + "]}]}");
+    Workbook book(file.string());
+    EXPECT_EQ(book.sheet(0).kinds[0], Workbook::ColumnKind::Mixed);
+    EXPECT_EQ(book.sheet(0).kinds[1], Workbook::ColumnKind::Number);
+    Value first = book.cell(0, 0, 0);
+    ASSERT_TRUE(first.isText());
+    EXPECT_EQ(first.rawText(), "1001");
+    Value last = book.cell(0, 20, 0);
+    ASSERT_TRUE(last.isText());
+    EXPECT_EQ(last.rawText(), "X-1");
+    EXPECT_TRUE(book.cell(0, 3, 1).isNumber());
+    EXPECT_EQ(book.cell(0, 3, 1).toText(), "12.5");
+    EXPECT_TRUE(book.cell(0, 20, 2).isNull());
+}
+
+TEST(Workbook, DatesUnicodeAndEmptyCells) {
+    auto dir = scratchDir("types");
+    auto file = writeWorkbook(dir / "t.xls", R"({"sheets":[{"name":"S","rows":[
+        ["Name","When","Stamp","Empty"],
+        ["Café 日本 Ωμέγα",{"date":"2024-01-15"},{"datetime":"2024-01-15T10:30:00"},""],
+        [null,null,null,null]]}]})");
+    Workbook book(file.string());
+    EXPECT_EQ(book.cell(0, 0, 0).rawText(), "Café 日本 Ωμέγα");
+    EXPECT_TRUE(book.cell(0, 0, 1).isDate());
+    EXPECT_EQ(book.cell(0, 0, 1).toText(), "2024-01-15");
+    EXPECT_EQ(book.cell(0, 0, 2).toText(), "2024-01-15T10:30:00");
+    EXPECT_TRUE(book.cell(0, 0, 3).isNull()) << "an empty string cell reads as Null";
+    EXPECT_EQ(book.sheet(0).dataRows, 1u) << "a trailing row with nothing in it is not data";
+}
+
+TEST(Workbook, FaultsNameTheFileAndTheReason) {
+    auto dir = scratchDir("faults");
+    auto expectFault = [](const std::string& path, const std::string& part) {
+        try {
+            Workbook book(path);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const KorError& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+        }
+        EXPECT_THROW(readSheetNames(path), KorError);
+    };
+    expectFault((dir / "missing.xls").string(), "not found");
+    std::ofstream(dir / "text.xls") << "ItemCode,ItemName\nA1,Cola\n";
+    expectFault((dir / "text.xls").string(), "not an Excel 97-2003 workbook");
+    // An .xlsx is a zip archive, not the older format.
+    std::ofstream(dir / "book.xlsx", std::ios::binary) << std::string("PK\x03\x04", 4) << "zipdata";
+    expectFault((dir / "book.xlsx").string(), "not an Excel 97-2003 workbook");
+    expectFault(dir.string(), "folder");
+}
+
+TEST(WorkbookCache, ParsesOnceAndAgainWhenTheFileChanges) {
+    auto dir = scratchDir("cache");
+    auto file = writeWorkbook(dir / "c.xls", R"({"sheets":[{"name":"A","rows":[["x"],[1]]}]})");
+    WorkbookCache cache;
+    auto a = cache.get(file.string());
+    EXPECT_EQ(cache.get(file.string()), a);
+    writeWorkbook(file, R"({"sheets":[{"name":"B","rows":[["x"],[1],[2]]}]})");
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) +
+                                               std::chrono::seconds(2));
+    auto b = cache.get(file.string());
+    EXPECT_NE(b, a);
+    EXPECT_EQ(b->sheetName(0), "B");
+}
+
 }  // namespace
 }  // namespace kordb

@@ -22,7 +22,9 @@ start)
   if [ -f "$dir/data/postmaster.pid" ]; then as_owner "$pgbin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true; fi
   rm -rf "$dir"
   mkdir -p "$dir"
-  port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  read -r port closed < <(/usr/bin/python3 -c 'import socket
+a=socket.socket(); a.bind(("127.0.0.1",0)); b=socket.socket(); b.bind(("127.0.0.1",0))
+print(a.getsockname()[1], b.getsockname()[1])')
   printf '%s\n' "$password" > "$dir/pw"
   if [ "$(id -u)" = 0 ]; then chown -R postgres "$dir"; chmod 755 "$dir"; fi
   as_owner "$pgbin/initdb" -D "$dir/data" -U "$user" --pwfile="$dir/pw" --auth=scram-sha-256 \
@@ -34,6 +36,8 @@ start)
 Driver=$odbcdir/psqlodbcw.so
 [SQLite3]
 Driver=$odbcdir/libsqlite3odbc.so
+[FreeTDS]
+Driver=$odbcdir/libtdsodbc.so
 INI
   cat > "$dir/odbc.ini" <<INI
 [KordbPg]
@@ -42,6 +46,11 @@ Servername=127.0.0.1
 Port=$port
 Database=postgres
 UseServerSidePrepare=1
+[KordbClosed]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$closed
+Database=postgres
 [KordbLite]
 Driver=SQLite3
 Database=$dir/default.db
