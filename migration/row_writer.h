@@ -1,0 +1,98 @@
+#pragma once
+// How a migration writes one destination row: look the key up, add a row or take the first
+// one found, assign columns by name, store it. Statements are prepared once per run and run
+// once per row; key values and column values only ever travel as parameters.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "settings/odbc.h"
+#include "source/value.h"
+
+namespace kordb {
+
+namespace errnum {
+// A found row that is no longer there when it is changed.
+inline constexpr long kRowNotLocated = -2147217864;
+// The destination connection was never opened, or its opening failed.
+inline constexpr long kConnectionClosed = 3709;
+}  // namespace errnum
+
+// A table name as a statement may carry it: a plain identifier stays as written, so that the
+// engine applies its own case rules; anything else is quoted, so that no name can change the
+// statement it is put in.
+std::string tableReference(std::string_view name, std::string_view quote);
+// A column name quoted as an identifier, the quote character doubled inside.
+std::string quoteIdentifier(std::string_view name, std::string_view quote);
+// Today's date, local time, without time of day.
+Value todayDate();
+
+class DestRecordset;
+
+// One destination table for one migration run, looked up by one key column.
+class DestTable {
+  public:
+    // conn may be null or unopened: the first look-up reports it.
+    DestTable(odbc::Connection* conn, std::string_view tableName, std::string keyColumn);
+    ~DestTable();
+    DestTable(const DestTable&) = delete;
+    DestTable& operator=(const DestTable&) = delete;
+
+    // "SELECT * FROM " table " WHERE " key "=?"
+    const std::string& lookupSql() const { return lookupSql_; }
+    // The rows whose key column equals key (compared as text).
+    DestRecordset lookup(const std::string& key);
+
+  private:
+    friend class DestRecordset;
+    enum class Engine { Unknown, SqlServer, Postgres, Sqlite };
+
+    odbc::Statement& statement(const std::string& cacheKey, const std::string& sql);
+    int columnIndex(std::string_view name);
+    const std::vector<int>& keyColumns();
+    std::string columnRef(int index) const;
+
+    odbc::Connection* conn_;
+    std::string table_;     // as it goes into statements
+    std::string rawTable_;  // as the operator named it
+    std::string keyColumn_;
+    std::string quote_ = "\"";
+    std::string lookupSql_;
+    Engine engine_ = Engine::Unknown;
+    std::unique_ptr<odbc::Statement> lookup_;
+    std::vector<odbc::ColumnInfo> columns_;
+    std::unordered_map<std::string, int> byUpperName_;
+    std::unordered_map<std::string, int> byName_;  // names as the procedures spell them
+    bool keyKnown_ = false;
+    std::vector<int> primaryKey_;  // column indexes; empty when the table has none
+    std::unordered_map<std::string, std::unique_ptr<odbc::Statement>> writes_;
+};
+
+// The look-up's result for one worksheet row: its first row, or a new row after addNew().
+class DestRecordset {
+  public:
+    bool eof() const { return !found_; }
+    void addNew();
+    // Assigns a column by name, letter case ignored; a name the table lacks is an error.
+    void set(std::string_view column, const Value& value);
+    // Inserts the new row with the assigned columns only, or changes the assigned columns of
+    // the row found, and nothing else.
+    void update();
+
+  private:
+    friend class DestTable;
+    explicit DestRecordset(DestTable& table) : table_(&table) {}
+    void insert();
+    void change();
+
+    DestTable* table_;
+    bool found_ = false;
+    bool adding_ = false;
+    std::vector<Value> original_;
+    std::vector<std::pair<int, Value>> assigned_;  // in column order
+};
+
+}  // namespace kordb
