@@ -1,1 +1,509 @@
+#include "app/cli.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "app/procedures.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "settings/odbc.h"
+#include "settings/settings_store.h"
+#include "source/workbook.h"
+
+namespace kordb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPasswordVariable = "KORDB_PASSWORD";
+
+constexpr const char* kUsage =
+    "usage: kordb-cli sheets WORKBOOK\n"
+    "       kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
+    "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
+    "       kordb-cli --help\n";
+
+constexpr const char* kHelp =
+    "kordb-cli - Korvin Database Migration Tools without a window\n"
+    "\n"
+    "Runs the procedures of the kordb window from a command line, for scripted and\n"
+    "scheduled loads of an .xls workbook into the destination database.\n"
+    "\n"
+    "Commands\n"
+    "  kordb-cli sheets WORKBOOK\n"
+    "      Prints the workbook's sheet names, one a line, in workbook order.\n"
+    "\n"
+    "  kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
+    "      Verifies one sheet as the window's Verify button does, and appends the rows\n"
+    "      it reports to the error files (WORKBOOK's file name + \"_Migrate_NULL.txt\",\n"
+    "      \"_Migrate_CODEERR.txt\", \"_Migrate_DUPLICATE.txt\", \"_Migrate_PLUERR.txt\",\n"
+    "      \"_Migrate_OK.txt\"). Verification never touches the destination: the connection\n"
+    "      options are accepted and not used, so one command line serves both commands.\n"
+    "\n"
+    "  kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
+    "      Connects, verifies the sheet, and migrates it only when verification found no\n"
+    "      error, as the window enables Start only then.\n"
+    "        --yes        answers the start confirmation with Yes. Without it the question\n"
+    "                     is asked on the terminal (y or yes to go on), and answered No\n"
+    "                     when standard input is not a terminal.\n"
+    "        --no-verify  skips the verification, for a sheet verified separately.\n"
+    "\n"
+    "Options\n"
+    "  --sheet NAME       the sheet to use, as picked from the window's sheet list. A name\n"
+    "                     that differs from a sheet's only in letter case or surrounding\n"
+    "                     blanks picks that sheet; a name the workbook lacks is a usage error.\n"
+    "  --server NAME      destination server, or an ODBC data source name\n"
+    "  --database NAME    destination database\n"
+    "  --user NAME        login user\n"
+    "  --help             this text\n"
+    "  --version          the version line\n"
+    "  Options take their value as the next argument or after \"=\" (--sheet=NAME).\n"
+    "\n"
+    "Connection\n"
+    "  The password is read from the environment variable KORDB_PASSWORD, never from the\n"
+    "  command line, where other users could read it. A value not given (or an empty\n"
+    "  KORDB_PASSWORD) comes from the settings store that the window's Connect button\n"
+    "  writes (KORDB.ini in the per-user configuration folder, $XDG_CONFIG_HOME or\n"
+    "  ~/.config). kordb-cli never writes the settings store. When a value is still empty,\n"
+    "  it says \"Message: Empty Field !!!\" as the window does and ends with status 3.\n"
+    "\n"
+    "Output\n"
+    "  standard output  every line the window adds to its list, as it is added.\n"
+    "  standard error   every message box as one line: its title, \": \" and its text (a\n"
+    "                   box without a title of its own, such as the error-number box, shows\n"
+    "                   \"Korvin Database Migration Tools\"; a text of several lines is\n"
+    "                   joined with \" / \"); notes of kordb-cli itself, starting with \"# \",\n"
+    "                   among them once the folder that receives the error files; and, when\n"
+    "                   standard error is a terminal, a progress line during migration with\n"
+    "                   rows done, rows per second and time left.\n"
+    "  Error files go to the folder of the kordb-cli executable, the same folder as the\n"
+    "  window's, or to the per-user data folder KORDB when that folder cannot be written.\n"
+    "\n"
+    "Exit status\n"
+    "  0  all done and no error\n"
+    "  1  verification found an error (an error box during verification counts too: the\n"
+    "     sheet was not fully verified), or the migration reported one\n"
+    "  2  usage error, an unknown sheet, or the start confirmation answered No (nothing\n"
+    "     was migrated)\n"
+    "  3  no connection (including an empty connection value), or the workbook cannot be\n"
+    "     read\n";
+
+struct CliArgs {
+    std::string verb;
+    std::string workbook;
+    std::optional<std::string> sheet, server, database, user;
+    bool yes = false;
+    bool noVerify = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Returns the problem with the command line, or empty when it is usable.
+std::string parseArgs(int argc, char** argv, CliArgs& a) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        auto flag = [&](bool& target) -> std::string {
+            if (inlineValue) return "option " + name + " takes no value";
+            target = true;
+            return {};
+        };
+        auto value = [&](std::optional<std::string>& target) -> std::string {
+            if (inlineValue) {
+                target = *inlineValue;
+            } else if (i + 1 < argc) {
+                target = argv[++i];
+            } else {
+                return "option " + name + " needs a value";
+            }
+            return {};
+        };
+        std::string problem;
+        if (name == "--help" || name == "-h") {
+            problem = flag(a.help);
+        } else if (name == "--version") {
+            problem = flag(a.version);
+        } else if (name == "--yes" || name == "-y") {
+            problem = flag(a.yes);
+        } else if (name == "--no-verify") {
+            problem = flag(a.noVerify);
+        } else if (name == "--sheet") {
+            problem = value(a.sheet);
+        } else if (name == "--server") {
+            problem = value(a.server);
+        } else if (name == "--database") {
+            problem = value(a.database);
+        } else if (name == "--user") {
+            problem = value(a.user);
+        } else if (name == "--password" || name == "-p") {
+            return std::string(
+                       "the password is not taken from the command line, where other "
+                       "users could read it: set ") +
+                   kPasswordVariable;
+        } else {
+            return "unknown option " + name;
+        }
+        if (!problem.empty()) return problem;
+    }
+    if (a.help || a.version) return {};
+    if (positional.empty()) return "no command given";
+    a.verb = positional[0];
+    if (a.verb == "help") {
+        a.help = true;
+        return {};
+    }
+    if (a.verb != "sheets" && a.verb != "verify" && a.verb != "migrate")
+        return "unknown command " + a.verb;
+    if (positional.size() < 2 || positional[1].empty()) return a.verb + " needs a WORKBOOK";
+    if (positional.size() > 2) return "unexpected argument " + positional[2];
+    a.workbook = positional[1];
+    if (a.verb == "sheets") {
+        if (a.sheet || a.server || a.database || a.user || a.yes || a.noVerify)
+            return "sheets takes only a WORKBOOK";
+        return {};
+    }
+    if (!a.sheet || a.sheet->empty()) return a.verb + " needs --sheet NAME";
+    if (a.verb == "verify" && a.noVerify) return "--no-verify belongs to migrate";
+    return {};
+}
+
+// The index of the sheet the name picks: the exact name, else the one name equal to it when
+// trimmed and upper-cased, as the procedures use names; -1 when none or ambiguous.
+int pickSheet(const std::vector<std::string>& sheets, const std::string& name) {
+    for (size_t i = 0; i < sheets.size(); ++i)
+        if (sheets[i] == name) return int(i);
+    int found = -1;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        if (trimUpper(sheets[i]) != trimUpper(name)) continue;
+        if (found >= 0) return -1;
+        found = int(i);
+    }
+    return found;
+}
+
+std::string joinLines(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += " / ";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string clockText(double seconds) {
+    long s = long(seconds + 0.5);
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+CliOperator::CliOperator(std::ostream& out, std::ostream& err, const CliEnvironment& env)
+    : out_(out), err_(err), env_(env) {}
+
+CliOperator::~CliOperator() {
+    stopProgress();
+}
+
+void CliOperator::note(const std::string& text) {
+    clearProgress();
+    err_ << "# " << text << '\n' << std::flush;
+}
+
+void CliOperator::listAdd(const std::string& line) {
+    // On a shared terminal the progress line must leave the row before the list line is printed.
+    if (env_.stdoutIsTerminal) clearProgress();
+    out_ << line << '\n' << std::flush;
+    if (progressOn_) {
+        ++done_;
+        drawProgress(env_.stdoutIsTerminal);
+    }
+}
+
+int CliOperator::messageBox(const std::string& text, const std::string& title, Icon icon,
+                            Buttons buttons) {
+    clearProgress();
+    // The bare box (no title, no icon) is the error-number box of the migration's trap.
+    if (icon == Icon::Critical || (title.empty() && icon == Icon::None)) ++errorBoxes_;
+    std::string line = (title.empty() ? std::string(kAppCaption) : title) + ": " + joinLines(text);
+    if (buttons == Buttons::Ok) {
+        err_ << line << '\n' << std::flush;
+        return kAnswerOk;
+    }
+    int answer = kAnswerNo;
+    if (confirm_ == Confirm::Yes) {
+        err_ << line << '\n';
+        answer = kAnswerYes;
+        note("answered Yes (--yes)");
+    } else if (confirm_ == Confirm::AskTerminal && env_.readAnswer) {
+        err_ << line << " [y/N] " << std::flush;
+        std::optional<std::string> reply = env_.readAnswer();
+        if (!reply) err_ << '\n';
+        std::string r = reply ? toUpper(trimBlanks(*reply)) : std::string();
+        answer = (r == "Y" || r == "YES") ? kAnswerYes : kAnswerNo;
+    } else {
+        err_ << line << '\n';
+        note("answered No: standard input is not a terminal and --yes was not given");
+    }
+    lastAnswer_ = answer;
+    // Time spent waiting for the answer is no part of the rate.
+    started_ = std::chrono::steady_clock::now();
+    return answer;
+}
+
+std::string CliOperator::fieldText(int index) {
+    return index >= 0 && index < 5 ? fields_[index] : std::string();
+}
+
+void CliOperator::setFieldText(int index, const std::string& text) {
+    if (index >= 0 && index < 5) fields_[index] = text;
+}
+
+std::string CliOperator::comboText() {
+    return comboIndex_ >= 0 && size_t(comboIndex_) < combo_.size() ? combo_[size_t(comboIndex_)]
+                                                                   : std::string();
+}
+
+void CliOperator::comboClear() {
+    combo_.clear();
+    comboIndex_ = -1;
+}
+
+std::optional<FileChoice> CliOperator::openFileDialog(const std::string&, const std::string&,
+                                                      const std::string&) {
+    return choice_;
+}
+
+void CliOperator::startProgress(uint32_t totalRows) {
+    progressOn_ = true;
+    total_ = totalRows;
+    done_ = 0;
+    started_ = std::chrono::steady_clock::now();
+}
+
+void CliOperator::stopProgress() {
+    progressOn_ = false;
+    clearProgress();
+}
+
+void CliOperator::clearProgress() {
+    if (!progressShown_) return;
+    err_ << "\r\033[K" << std::flush;
+    progressShown_ = false;
+}
+
+void CliOperator::drawProgress(bool force) {
+    if (!env_.stderrIsTerminal || !progressOn_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && progressShown_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+    double elapsed = std::chrono::duration<double>(now - started_).count();
+    std::ostringstream line;
+    line << "  " << done_;
+    if (total_ > 0) line << "/" << total_;
+    line << " rows";
+    if (elapsed > 0.05 && done_ > 0) {
+        double rate = done_ / elapsed;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.1f", rate);
+        line << "  " << buf << " rows/s";
+        if (total_ > done_) line << "  " << clockText((total_ - done_) / rate) << " left";
+    }
+    err_ << '\r' << line.str() << "\033[K" << std::flush;
+    progressShown_ = true;
+    drawn_ = now;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CliEnvironment systemEnvironment() {
+    CliEnvironment env;
+#ifndef _WIN32
+    env.stdinIsTerminal = ::isatty(STDIN_FILENO) == 1;
+    env.stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+#endif
+    env.readAnswer = []() -> std::optional<std::string> {
+        std::string line;
+        if (!std::getline(std::cin, line)) return std::nullopt;
+        return line;
+    };
+    env.getEnv = [](const std::string& name) -> std::optional<std::string> {
+        const char* v = std::getenv(name.c_str());
+        if (!v) return std::nullopt;
+        return std::string(v);
+    };
+    env.programFolder = executableFolder();
+    return env;
+}
+
+namespace {
+
+int usageError(std::ostream& err, const std::string& problem) {
+    err << "# " << problem << '\n';
+    std::istringstream usage(kUsage);
+    for (std::string line; std::getline(usage, line);) err << "# " << line << '\n';
+    err << "# (kordb-cli --help tells more)\n" << std::flush;
+    return kExitUsage;
+}
+
+// The four connection fields filled as the window would have them, the options and the
+// password variable taking the place of stored values. Returns false when one stays empty.
+bool fillConnectionFields(Form& form, CliOperator& op, const CliArgs& a,
+                          const CliEnvironment& env) {
+    Form_Load(form);
+    if (a.server) op.setFieldText(0, *a.server);
+    if (a.database) op.setFieldText(1, *a.database);
+    if (a.user) op.setFieldText(2, *a.user);
+    if (env.getEnv) {
+        std::optional<std::string> pw = env.getEnv(kPasswordVariable);
+        if (pw && !pw->empty()) op.setFieldText(3, *pw);
+    }
+    static const char* const kSources[] = {"--server", "--database", "--user", kPasswordVariable};
+    static const char* const kNames[] = {"server", "database", "user", "password"};
+    for (int i = 0; i <= 3; ++i) {
+        if (!op.fieldText(i).empty()) continue;
+        op.messageBox("Empty Field !!!", "Message", Icon::Critical, Buttons::Ok);
+        op.note(std::string("no ") + kNames[i] + ": give " + kSources[i] +
+                " or store it with the window's Connect");
+        return false;
+    }
+    return true;
+}
+
+uint32_t sheetRows(Form& form, const std::string& sheet) {
+    try {
+        auto book = form.workbooks.get(form.ui.fieldText(4));
+        int index = book->findSheet(sheet);
+        if (index < 0) index = book->findSheet(trimUpper(sheet));
+        return index < 0 ? 0 : book->sheet(index).dataRows;
+    } catch (const std::exception&) {
+        return 0;  // the progress line then goes without a total
+    }
+}
+
+}  // namespace
+
+int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+    CliArgs a;
+    std::string problem = parseArgs(argc, argv, a);
+    if (!problem.empty()) return usageError(err, problem);
+    if (a.help) {
+        out << kHelp << std::flush;
+        return kExitOk;
+    }
+    if (a.version) {
+        out << "kordb-cli " << kVersionLine << '\n' << std::flush;
+        return kExitOk;
+    }
+
+    CliOperator op(out, err, env);
+    SettingsStore settings(env.settingsFolder);
+    Form form(op, settings, env.programFolder);
+
+    // The workbook as the file dialog reports it: the full path and the bare file name.
+    std::error_code ec;
+    fs::path path = fs::absolute(fs::path(a.workbook), ec);
+    if (ec) path = a.workbook;
+    op.setPath({path.string(), path.filename().string()});
+    CSearch_Click(form);
+
+    int boxes = op.errorBoxes();
+    Combo1_DropDown(form);
+    if (op.errorBoxes() > boxes) return kExitNoSource;
+    if (a.verb == "sheets") {
+        for (const std::string& name : op.comboItems()) out << name << '\n';
+        out << std::flush;
+        return kExitOk;
+    }
+
+    int index = pickSheet(op.comboItems(), *a.sheet);
+    if (index < 0) {
+        std::string names;
+        for (const std::string& name : op.comboItems()) names += (names.empty() ? "" : ", ") + name;
+        op.note("no sheet \"" + *a.sheet + "\" in " + path.string() +
+                " (its sheets: " + (names.empty() ? "none" : names) + ")");
+        return kExitUsage;
+    }
+    op.pick(index);
+    Combo1_Click(form);
+    const std::string sheet = op.comboText();
+
+    if (a.verb == "migrate") {
+        if (!fillConnectionFields(form, op, a, env)) return kExitNoSource;
+        op.note("connecting to " + op.fieldText(0) + ", database " + op.fieldText(1) + ", user " +
+                op.fieldText(2));
+        OpenDestination(form);
+        if (!form.st.DestConn || !form.st.DestConn->isOpen()) return kExitNoSource;
+    }
+
+    if (a.verb == "verify" || !a.noVerify) {
+        op.note("error files: " + form.errorFolder.string());
+        boxes = op.errorBoxes();
+        CVerify_Click(form);
+        bool clean = op.startEnabled() && op.errorBoxes() == boxes;
+        if (a.verb == "verify") return clean ? kExitOk : kExitFindings;
+        if (!clean) {
+            op.note("verification found an error: " + sheet + " was not migrated");
+            return kExitFindings;
+        }
+    }
+
+    op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
+                  : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
+                                        : CliOperator::Confirm::No);
+    uint32_t total = env.stderrIsTerminal ? sheetRows(form, sheet) : 0;
+    boxes = op.errorBoxes();
+    auto started = std::chrono::steady_clock::now();
+    op.startProgress(total);
+    CConvert_Click(form);
+    op.stopProgress();
+    if (op.errorBoxes() > boxes) {
+        op.note("the migration of " + sheet + " reported an error");
+        return kExitFindings;
+    }
+    if (!op.lastAnswerYes()) {
+        op.note("not confirmed: " + sheet + " was not migrated");
+        return kExitUsage;
+    }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", seconds);
+    op.note("migrated " + sheet + " in " + buf + " s");
+    return kExitOk;
+}
+
+}  // namespace kordb

@@ -1,1 +1,7 @@
-int main(){return 0;}
+#include <iostream>
+
+#include "app/cli.h"
+
+int main(int argc, char** argv) {
+    return kordb::runCli(argc, argv, std::cout, std::cerr, kordb::systemEnvironment());
+}
