@@ -1,1 +1,89 @@
-#include "app/procedures.h"
+#include "verification/error_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/errors.h"
+
+namespace kordb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Large enough that a worksheet's worth of lines costs a handful of writes.
+constexpr size_t kBufferSize = 1 << 16;
+
+std::FILE* openForAppend(const fs::path& path) {
+#ifdef _WIN32
+    return ::_wfopen(path.c_str(), L"ab");
+#else
+    return std::fopen(path.c_str(), "ab");
+#endif
+}
+
+// Paths from and to UTF-8 text, whatever the platform's own encoding.
+fs::path pathFromUtf8(const std::string& s) {
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+std::string pathToUtf8(const fs::path& p) {
+    std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+}  // namespace
+
+std::string modeFileSuffix(std::string_view checkMode) {
+    return "_Migrate_" + std::string(checkMode) + ".txt";
+}
+
+fs::path errorFilePath(const Form& f, std::string_view suffix) {
+    return f.errorFolder / pathFromUtf8(f.st.WorkbookTitle + std::string(suffix));
+}
+
+ErrorFileWriter::~ErrorFileWriter() {
+    closeQuietly();
+}
+
+void ErrorFileWriter::fail(const std::string& what, int err) {
+    std::string reason = err ? std::strerror(err) : "unknown fault";
+    throw KorError(errnum::kPathFileAccess,
+                   "Error file '" + pathToUtf8(path_) + "' " + what + ": " + reason + ".");
+}
+
+void ErrorFileWriter::append(std::string_view suffix, std::string_view line) {
+    if (!file_ || suffix != suffix_) {
+        close();
+        suffix_ = suffix;
+        path_ = errorFilePath(form_, suffix);
+        errno = 0;
+        file_ = openForAppend(path_);
+        if (!file_) fail("cannot be opened for appending", errno);
+        std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
+    }
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+        std::fwrite("\r\n", 1, 2, file_) != 2)
+        fail("cannot be written", errno);
+}
+
+void ErrorFileWriter::close() {
+    if (!file_) return;
+    std::FILE* f = file_;
+    file_ = nullptr;
+    errno = 0;
+    bool flushed = std::fflush(f) == 0 && !std::ferror(f);
+    int err = errno;
+    bool closed = std::fclose(f) == 0;
+    if (!err) err = errno;
+    if (!flushed || !closed) fail("cannot be written", err);
+}
+
+void ErrorFileWriter::closeQuietly() noexcept {
+    if (!file_) return;
+    std::fclose(file_);
+    file_ = nullptr;
+}
+
+}  // namespace kordb
