@@ -4,7 +4,9 @@
 Usage: write_xls.py OUT.xls < spec.json
 spec: {"sheets": [{"name": "KINV_MT_ITEM", "rows": [["ItemCode", "ItemName"], ["A1", 1.5]]}]}
 A cell is a JSON string (text), number, null (left empty), or {"date": "YYYY-MM-DD"} /
-{"datetime": "YYYY-MM-DDTHH:MM:SS"} for a date-formatted cell.
+{"datetime": "YYYY-MM-DDTHH:MM:SS"} for a date-formatted cell, or {"text": "..."} for a text
+cell written as it stands, so that {"text": ""} is a cell holding the empty text (a plain ""
+is written as an empty cell).
 """
 import datetime
 import json
@@ -29,6 +31,8 @@ def main():
                     ws.write(r, c, datetime.date.fromisoformat(cell["date"]), date_style)
                 elif isinstance(cell, dict) and "datetime" in cell:
                     ws.write(r, c, datetime.datetime.fromisoformat(cell["datetime"]), stamp_style)
+                elif isinstance(cell, dict) and "text" in cell:
+                    ws.row(r).set_cell_text(c, cell["text"])
                 else:
                     ws.write(r, c, cell)
     book.save(out)
