@@ -72,7 +72,19 @@ std::vector<std::string> readSheetNames(const std::string& path) {
 
 Workbook::Workbook(const std::string& path) : path_(path) {
     checkReadable(path);
-    int rc = freexl_open(path.c_str(), &handle_);
+    std::string readFrom = path;
+#ifdef _WIN32
+    // The reader keeps its file open while the workbook is cached; on Windows that would stop
+    // the operator saving the workbook in Excel, so it reads a private copy instead.
+    {
+        std::error_code ec;
+        fs::path copy = fs::temp_directory_path(ec) /
+                        ("kordb-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".xls");
+        if (!ec && fs::copy_file(fs::u8path(path), copy, fs::copy_options::overwrite_existing, ec))
+            readFrom = copy_ = copy.string();
+    }
+#endif
+    int rc = freexl_open(readFrom.c_str(), &handle_);
     if (rc != FREEXL_OK) {
         if (handle_) freexl_close(handle_);
         handle_ = nullptr;
@@ -115,6 +127,10 @@ sqlite3* Workbook::database() {
 Workbook::~Workbook() {
     if (db_) sqlite3_close(db_);
     if (handle_) freexl_close(handle_);
+    if (!copy_.empty()) {
+        std::error_code ec;
+        fs::remove(copy_, ec);
+    }
 }
 
 int Workbook::findSheet(std::string_view name) const {

@@ -65,6 +65,7 @@ private:
     Raw rawCell(uint32_t sheetRow, uint16_t col);
 
     std::string path_;
+    std::string copy_;  // a private copy read instead of the file, where reading locks it
     const void* handle_ = nullptr;
     std::vector<Sheet> sheets_;
     int active_ = -1;
