@@ -1,0 +1,434 @@
+// The headless companion as a black box: the built kordb-cli run on scratch workbooks against
+// the SQLite and PostgreSQL destinations, its output streams, exit statuses and files.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
+#include "tests/cli/cli_support.h"
+
+namespace kordb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        name = std::string(info->test_suite_name()) + "_" + info->name();
+        dir = scratchDir(name);
+        config = dir / "config";
+        fs::create_directories(config);
+        // Error files land in the shared bin folder: a title of its own keeps runs apart.
+        title = "cli_" + name + "_" + std::to_string(::getpid()) + ".xls";
+        removeErrorFiles(binFolder(), title);
+    }
+    void TearDown() override { removeErrorFiles(binFolder(), title); }
+
+    fs::path book(const std::vector<std::string>& sheets) {
+        return writeWorkbook(dir / title, jsonBook(sheets));
+    }
+
+    // Runs kordb-cli with the test's own settings folder and no password variable, unless
+    // the extra variables say otherwise.
+    Outcome cli(const std::vector<std::string>& args, RunOptions o = {}) {
+        o.env.insert(o.env.begin(), {"KORDB_PASSWORD", std::nullopt});
+        o.env.insert(o.env.begin(), {"XDG_CONFIG_HOME", config.string()});
+        return runProgram(cliExe(), args, o);
+    }
+
+    std::vector<std::string> connection(const Destination& d) {
+        return {"--server", d.server, "--database", d.database, "--user", d.user};
+    }
+
+    RunOptions withPassword(const std::string& pw) {
+        RunOptions o;
+        o.env.push_back({"KORDB_PASSWORD", pw});
+        return o;
+    }
+
+    void writeSettings(const std::string& text) {
+        std::ofstream(config / "KORDB.ini", std::ios::binary) << text;
+    }
+
+    fs::path errorFile(const Outcome& r, const std::string& suffix) {
+        return noteFolder(r.err) / (title + suffix);
+    }
+
+    std::string name, title;
+    fs::path dir, config;
+};
+
+// -- Command line --------------------------------------------------------------------------
+
+TEST_F(CliTest, BadCommandLinesExitTwoWithNotesOnly) {
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}})});
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate", wb.string()},
+        {"sheets"},
+        {"sheets", wb.string(), "extra"},
+        {"sheets", "--sheet", "KINV_MT_CLASS", wb.string()},
+        {"verify", wb.string()},
+        {"verify", "--sheet", "", wb.string()},
+        {"verify", wb.string(), "--sheet"},
+        {"verify", "--no-verify", "--sheet", "KINV_MT_CLASS", wb.string()},
+        {"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--bogus"},
+        {"migrate", "--sheet", "KINV_MT_CLASS", "--yes=no", wb.string()},
+        {"migrate", "--sheet", "KINV_MT_CLASS"},
+    };
+    for (const auto& args : bad) {
+        std::string shown;
+        for (const auto& a : args) shown += " '" + a + "'";
+        Outcome r = cli(args);
+        EXPECT_EQ(r.status, 2) << shown << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << shown;
+        ASSERT_FALSE(r.err.empty()) << shown;
+        for (const std::string& l : lines(r.err))
+            EXPECT_EQ(l.rfind("# ", 0), 0u) << shown << ": " << l;
+    }
+}
+
+TEST_F(CliTest, PasswordOnTheCommandLineIsRefused) {
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}})});
+    for (std::string form : {"--password", "--password=secret"}) {
+        std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), form};
+        if (form == "--password") args.push_back("secret");
+        Outcome r = cli(args);
+        EXPECT_EQ(r.status, 2) << form;
+        EXPECT_NE(r.err.find("KORDB_PASSWORD"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("secret"), std::string::npos) << "the password is not echoed";
+    }
+}
+
+TEST_F(CliTest, HelpDescribesCommandsOptionsOutputAndStatuses) {
+    Outcome r = cli({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char* needle :
+         {"kordb-cli sheets WORKBOOK", "kordb-cli verify --sheet NAME WORKBOOK",
+          "kordb-cli migrate --sheet NAME WORKBOOK", "--yes", "--no-verify", "--server",
+          "--database", "--user", "KORDB_PASSWORD", "never writes the settings store",
+          "standard output", "standard error", "progress", "Exit status", "  3  no connection"})
+        EXPECT_NE(r.out.find(needle), std::string::npos) << needle;
+    EXPECT_EQ(cli({"verify", "--help"}).out, r.out) << "--help wins wherever it stands";
+}
+
+TEST_F(CliTest, UnknownSheetIsAUsageErrorNamingTheSheets) {
+    fs::path wb = book({classSheet({}), jsonSheet("Sheet2", {})});
+    Outcome r = cli({"verify", "--sheet", "KLED_MT_DEBTOR", wb.string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("KINV_MT_CLASS, Sheet2"), std::string::npos) << r.err;
+    EXPECT_TRUE(noteFolder(r.err).empty()) << "nothing was verified";
+}
+
+// -- sheets --------------------------------------------------------------------------------
+
+TEST_F(CliTest, SheetsListsNamesOneALineInWorkbookOrder) {
+    fs::path wb = book({itemSheet({}), classSheet({}), jsonSheet("Sheet3", {}),
+                        jsonSheet("Prix été 価格", {{T("x")}})});
+    Outcome r = cli({"sheets", wb.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "KINV_MT_ITEM\nKINV_MT_CLASS\nSheet3\nPrix été 価格\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, UnreadableWorkbookExitsThreeWithTheReadersMessage) {
+    fs::path missing = dir / "missing.xls";
+    fs::path text = dir / "notes.xls";
+    std::ofstream(text) << "this is not a workbook\n";
+    for (const fs::path& wb : {missing, text}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"sheets", wb.string()},
+              std::vector<std::string>{"verify", "--sheet", "KINV_MT_ITEM", wb.string()},
+              std::vector<std::string>{"migrate", "--sheet", "KINV_MT_ITEM", "--yes",
+                                       wb.string()}}) {
+            Outcome r = cli(args);
+            EXPECT_EQ(r.status, 3) << args[0] << " " << wb << "\n" << r.err;
+            EXPECT_EQ(r.out, "");
+            ASSERT_FALSE(lines(r.err).empty());
+            EXPECT_EQ(lines(r.err)[0].rfind("Message: ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(wb.filename().string()), std::string::npos) << r.err;
+        }
+    }
+}
+
+// -- verify --------------------------------------------------------------------------------
+
+TEST_F(CliTest, VerifyFindingsGoToStdoutBoxesToStderrRowsToErrorFiles) {
+    book({itemSheet({{T("A1"), T("Cola"), T("111")},
+                     {Null, T("No code"), T("999")},
+                     {T("B2"), T("Tea"), T("222")},
+                     {T("B2"), T("Tea again"), T("223")},
+                     {T("C3 "), T("Soda"), T("333")}})});
+    // A relative path, and connection options that lead nowhere: verify uses neither a
+    // connection nor the folder it was started in.
+    RunOptions o;
+    o.cwd = dir;
+    Outcome r = cli({"verify", "--sheet", "KINV_MT_ITEM", title, "--server", "NoSuchServer",
+                     "--database", "nowhere", "--user", "nobody"},
+                    o);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{"Verifying....", "Error Detected for ItemCode at Row [2]",
+                                        "Error !!! [1] Null Value Detected",
+                                        "Duplicated Item Code ... [B2]",
+                                        "Code Error Detected for C3 ", "Verifying Completed."}));
+    EXPECT_TRUE(contains(lines(r.err), "Message: Verifying Completed. Error Found.")) << r.err;
+    EXPECT_EQ(r.err.find("Error connection"), std::string::npos);
+    EXPECT_EQ(countNotes(r.err, "# error files: "), 1);
+
+    // The folder is the executable's own, and the files carry the workbook's file name.
+    fs::path folder = noteFolder(r.err);
+    ASSERT_FALSE(folder.empty()) << r.err;
+    EXPECT_TRUE(fs::equivalent(folder, binFolder())) << folder;
+    auto null = errorFileLines(errorFile(r, "_Migrate_NULL.txt"));
+    auto dup = errorFileLines(errorFile(r, "_Migrate_DUPLICATE.txt"));
+    auto codeErr = errorFileLines(errorFile(r, "_Migrate_CODEERR.txt"));
+    auto ok = errorFileLines(errorFile(r, "_Migrate_OK.txt"));
+    ASSERT_TRUE(null && dup && codeErr && ok);
+    EXPECT_EQ(null->size(), 1u);
+    EXPECT_EQ(dup->size(), 2u);
+    ASSERT_EQ(codeErr->size(), 1u);
+    EXPECT_EQ((*codeErr)[0].rfind("C3 \t", 0), 0u) << (*codeErr)[0];
+    ASSERT_EQ(ok->size(), 1u);
+    EXPECT_EQ((*ok)[0].rfind("A1\t", 0), 0u) << (*ok)[0];
+    EXPECT_FALSE(fs::exists(dir / (title + "_Migrate_NULL.txt")));
+
+    // A second run appends, as the window's would.
+    Outcome again = cli({"verify", "--sheet", "kinv_mt_item", (dir / title).string()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(errorFileLines(errorFile(r, "_Migrate_NULL.txt"))->size(), 2u);
+}
+
+TEST_F(CliTest, VerifyCleanSheetExitsZeroEvenWithInvalidCodes) {
+    fs::path wb = book({classSheet({{T("C1"), T("One"), T("DEPT"), Null},
+                                    {T("C2"), T("Two"), Null, T("POS")},
+                                    {T("C 3"), T("Blank inside"), Null, Null}})});
+    Outcome r = cli({"verify", "--sheet", "KINV_MT_CLASS", wb.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{"Verifying....", "Code Error Detected for C 3",
+                                        "Verifying Completed.", "No Error Found."}));
+    EXPECT_TRUE(contains(lines(r.err), "Message: Verifying Completed. No Error Found."));
+    EXPECT_EQ(errorFileLines(errorFile(r, "_Migrate_OK.txt"))->size(), 2u);
+    EXPECT_FALSE(fs::exists(errorFile(r, "_Migrate_NULL.txt")));
+}
+
+TEST_F(CliTest, VerifyOfASheetWithoutItsKeyColumnExitsOne) {
+    // The checks cannot run: the window would still say "No Error Found.", but the sheet was
+    // not verified, so the companion does not report success.
+    fs::path wb = book({jsonSheet("KLED_MT_DEBTOR", {{T("Code"), T("Name")}, {T("D1"), T("X")}})});
+    Outcome r = cli({"verify", "--sheet", "KLED_MT_DEBTOR", wb.string()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    int checkErrors = 0;
+    for (const std::string& l : lines(r.err))
+        if (l.rfind("Message: ", 0) == 0 && l.find("Verifying Completed") == std::string::npos)
+            ++checkErrors;
+    EXPECT_GE(checkErrors, 1) << r.err;
+}
+
+// -- migrate -------------------------------------------------------------------------------
+
+TEST_F(CliTest, MigrateAfterCleanVerifyStoresRowsInSqlite) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    fs::path wb = book({itemSheet({{T("A1"), T("Cola"), T("9555000000011")},
+                                   {T("B2"), T("Café crème"), Null},
+                                   {T("C3"), T("緑茶 Молоко"), T("9555000000035")}})});
+    std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_ITEM", wb.string(), "--yes"};
+    for (const std::string& a : connection(d)) args.push_back(a);
+    Outcome r = cli(args, withPassword(d.password));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{"Verifying....", "Verifying Completed.", "No Error Found.",
+                                        "[A1] Cola", "[B2] Café crème", "[C3] 緑茶 Молоко"}));
+    auto err = lines(r.err);
+    EXPECT_TRUE(contains(err, "Message: Verifying Completed. No Error Found."));
+    EXPECT_TRUE(contains(err, "Question: Confirm to Start Migrate ? "));
+    EXPECT_TRUE(contains(err, "Message: Completed."));
+    EXPECT_EQ(countNotes(r.err, "# error files: "), 1);
+
+    EXPECT_EQ(query(d, "SELECT ItemCode, ItemName FROM KINV_MT_ITEM ORDER BY ItemCode"),
+              (std::vector<std::vector<std::string>>{
+                  {"A1", "Cola"}, {"B2", "Café crème"}, {"C3", "緑茶 Молоко"}}));
+    EXPECT_EQ(query(d, "SELECT ItemCode, PluCode FROM KINV_MT_PLU ORDER BY ItemCode"),
+              (std::vector<std::vector<std::string>>{
+                  {"A1", "9555000000011"}, {"B2", "B2"}, {"C3", "9555000000035"}}));
+    EXPECT_FALSE(fs::exists(config / "KORDB.ini")) << "the companion never writes settings";
+}
+
+TEST_F(CliTest, MigrateWithoutYesAndWithoutTerminalIsAnsweredNo) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}})});
+    std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_CLASS", wb.string()};
+    for (const std::string& a : connection(d)) args.push_back(a);
+    Outcome r = cli(args, withPassword("x"));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(contains(lines(r.err), "Question: Confirm to Start Migrate ? ")) << r.err;
+    EXPECT_NE(r.err.find("# answered No"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Message: Completed."), std::string::npos);
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_CLASS")[0][0], "0");
+}
+
+TEST_F(CliTest, MigrateStopsWhenVerificationFindsAnError) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    fs::path wb =
+        book({classSheet({{T("C1"), T("One"), Null, Null}, {Null, T("No key"), Null, Null}})});
+    std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--yes"};
+    for (const std::string& a : connection(d)) args.push_back(a);
+    Outcome r = cli(args, withPassword("x"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(lines(r.err), "Message: Verifying Completed. Error Found."));
+    EXPECT_EQ(r.err.find("Question:"), std::string::npos) << "Start stays disabled";
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_CLASS")[0][0], "0");
+
+    // --no-verify is for a sheet verified separately: it goes straight to Start.
+    args.push_back("--no-verify");
+    Outcome skipped = cli(args, withPassword("x"));
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(lines(skipped.out), (std::vector<std::string>{"[C1]"}));
+    EXPECT_TRUE(noteFolder(skipped.err).empty());
+    EXPECT_TRUE(contains(lines(skipped.err), "Message: Migration Successfully"));
+    EXPECT_EQ(query(d, "SELECT ClassCode, AppCode FROM KINV_MT_CLASS"),
+              (std::vector<std::vector<std::string>>{{"C1", "NIL"}}));
+}
+
+TEST_F(CliTest, ErrorsReportedByTheMigrationExitOne) {
+    // No destination tables at all: the master table migration's table-not-found box.
+    Destination bare = freshSqlite(name + "_bare");
+    execSql(bare, "CREATE TABLE Unrelated (x integer)");
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}}),
+                        jsonSheet("KLED_MT_DEBTOR", {{T("DebtorCode"), T("DebtorName")},
+                                                     {T("D1"), T("Short of columns")}})});
+    std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--yes"};
+    for (const std::string& a : connection(bare)) args.push_back(a);
+    Outcome r = cli(args, withPassword("x"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    auto err = lines(r.err);
+    EXPECT_TRUE(contains(err, "Message: MSSQL Table Not Found.")) << r.err;
+    EXPECT_TRUE(contains(err, "Message: Completed.")) << "the driver still closes the run";
+
+    // A worksheet short of a migrated column: the bare error-number box shows the caption.
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    args = {"migrate", "--sheet", "KLED_MT_DEBTOR", wb.string(), "--yes"};
+    for (const std::string& a : connection(d)) args.push_back(a);
+    r = cli(args, withPassword("x"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::regex numberBox("Korvin Database Migration Tools: -?[0-9]+");
+    err = lines(r.err);
+    EXPECT_TRUE(std::any_of(err.begin(), err.end(), [&](const std::string& l) {
+        return std::regex_match(l, numberBox);
+    })) << r.err;
+}
+
+TEST_F(CliTest, EmptyConnectionValueExitsThreeAsTheWindowRefuses) {
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}})});
+    Outcome r = cli({"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--yes", "--server",
+                     "KordbLite", "--database", (dir / "x.db").string(), "--user", "u"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(lines(r.err).at(0), "Message: Empty Field !!!");
+    EXPECT_NE(r.err.find("KORDB_PASSWORD"), std::string::npos) << "says which value is missing";
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(dir / "x.db")) << "no connection was attempted";
+}
+
+TEST_F(CliTest, PostgresPasswordFromEnvironmentElseSettingsWhichStayUntouched) {
+    if (!postgresAvailable()) GTEST_SKIP() << "no test PostgreSQL server";
+    Destination d = freshPostgres("kordb_cli_pg");
+    execSql(d, destinationDdl());
+    fs::path wb = book({classSheet(
+        {{T("c1 "), T("Boissons"), T("DEPT"), Null}, {T("C2"), T("饮料"), Null, T("POS")}})});
+    // Stored values fill in what the command line leaves out; the server is overridden.
+    const std::string stored = "[GeneralSetting]\ncServer=NoSuchServer\nConnTable=" + d.database +
+                               "\ncLogin=" + d.user + "\ncPassword=stored-wrong\n";
+    writeSettings(stored);
+    const auto storedTime = fs::last_write_time(config / "KORDB.ini");
+    std::vector<std::string> args = {"migrate", "--sheet",  "KINV_MT_CLASS", wb.string(),
+                                     "--yes",   "--server", d.server};
+
+    Outcome wrong = cli(args);  // the stored password
+    EXPECT_EQ(wrong.status, 3) << wrong.err;
+    EXPECT_TRUE(contains(lines(wrong.err), "Message: Error connection !!!")) << wrong.err;
+    EXPECT_EQ(wrong.out, "");
+
+    Outcome right = cli(args, withPassword(d.password));
+    EXPECT_EQ(right.status, 0) << right.out << right.err;
+    EXPECT_EQ(
+        query(d, "SELECT ClassCode, ClassName, AppCode FROM KINV_MT_CLASS ORDER BY 1"),
+        (std::vector<std::vector<std::string>>{{"C1", "Boissons", "NIL"}, {"C2", "饮料", "POS"}}));
+    EXPECT_EQ(right.err.find(d.password), std::string::npos) << "the password is never shown";
+    EXPECT_EQ(readFile(config / "KORDB.ini"), stored);
+    EXPECT_EQ(fs::last_write_time(config / "KORDB.ini"), storedTime);
+
+    // The variable wins over a stored password that would work.
+    writeSettings("[GeneralSetting]\ncServer=" + d.server + "\nConnTable=" + d.database +
+                  "\ncLogin=" + d.user + "\ncPassword=" + d.password + "\n");
+    const auto before = fs::last_write_time(config / "KORDB.ini");
+    const std::string good = readFile(config / "KORDB.ini");
+    Outcome overridden = cli({"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--yes"},
+                             withPassword("env-wrong"));
+    EXPECT_EQ(overridden.status, 3) << overridden.err;
+    Outcome fromSettings = cli({"migrate", "--sheet", "KINV_MT_CLASS", wb.string(), "--yes"});
+    EXPECT_EQ(fromSettings.status, 0) << fromSettings.err;
+    EXPECT_EQ(readFile(config / "KORDB.ini"), good);
+    EXPECT_EQ(fs::last_write_time(config / "KORDB.ini"), before);
+}
+
+// -- terminal ------------------------------------------------------------------------------
+
+TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndProgressStaysOffStdout) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    std::vector<Item> items;
+    for (int i = 1; i <= 150; ++i)
+        items.push_back({T("T" + std::to_string(1000 + i)), T("Item " + std::to_string(i)),
+                         T(std::to_string(9555000000000LL + i))});
+    fs::path wb = book({itemSheet(items)});
+    std::vector<std::string> args = {"migrate", "--sheet", "KINV_MT_ITEM", wb.string()};
+    for (const std::string& a : connection(d)) args.push_back(a);
+
+    RunOptions no = withPassword("x");
+    no.terminalAnswer = "n";
+    Outcome declined = cli(args, no);
+    EXPECT_EQ(declined.status, 2) << declined.terminal;
+    EXPECT_NE(declined.terminal.find("Question: Confirm to Start Migrate ?  [y/N] "),
+              std::string::npos)
+        << declined.terminal;
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_ITEM")[0][0], "0");
+
+    RunOptions yes = withPassword("x");
+    yes.terminalAnswer = "y";
+    Outcome r = cli(args, yes);
+    EXPECT_EQ(r.status, 0) << r.terminal;
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_ITEM")[0][0], "150");
+    EXPECT_NE(r.terminal.find("/150 rows"), std::string::npos) << r.terminal;
+    EXPECT_NE(r.terminal.find("Message: Completed."), std::string::npos);
+    // Standard output holds the list lines and nothing of the progress line.
+    auto out = lines(r.out);
+    EXPECT_EQ(out.size(), 3u + 150u);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.out.find("rows"), std::string::npos);
+    EXPECT_EQ(out.back(), "[T1150] Item 150");
+    // The progress line is gone before the closing notes.
+    size_t lastDraw = r.terminal.rfind("/150 rows");
+    size_t cleared = r.terminal.find("\r\033[K", lastDraw);
+    EXPECT_NE(cleared, std::string::npos);
+    EXPECT_LT(cleared, r.terminal.find("Message: Completed."));
+}
+
+}  // namespace
+}  // namespace kordb::test
