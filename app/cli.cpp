@@ -45,7 +45,8 @@ constexpr const char* kHelp =
     "      it reports to the error files (WORKBOOK's file name + \"_Migrate_NULL.txt\",\n"
     "      \"_Migrate_CODEERR.txt\", \"_Migrate_DUPLICATE.txt\", \"_Migrate_PLUERR.txt\",\n"
     "      \"_Migrate_OK.txt\"). Verification never touches the destination: the connection\n"
-    "      options are accepted and not used, so one command line serves both commands.\n"
+    "      options (and --yes) are accepted and not used, so one command line serves both\n"
+    "      commands.\n"
     "\n"
     "  kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
     "      Connects, verifies the sheet, and migrates it only when verification found no\n"
@@ -75,7 +76,8 @@ constexpr const char* kHelp =
     "  it says \"Message: Empty Field !!!\" as the window does and ends with status 3.\n"
     "\n"
     "Output\n"
-    "  standard output  every line the window adds to its list, as it is added.\n"
+    "  standard output  every line the window adds to its list, as it is added (line breaks\n"
+    "                   inside it joined with \" / \").\n"
     "  standard error   every message box as one line: its title, \": \" and its text (a\n"
     "                   box without a title of its own, such as the error-number box, shows\n"
     "                   \"Korvin Database Migration Tools\"; a text of several lines is\n"
@@ -246,7 +248,8 @@ void CliOperator::note(const std::string& text) {
 void CliOperator::listAdd(const std::string& line) {
     // On a shared terminal the progress line must leave the row before the list line is printed.
     if (env_.stdoutIsTerminal) clearProgress();
-    out_ << line << '\n' << std::flush;
+    // One list line, one output line, whatever a cell held.
+    out_ << joinLines(line) << '\n' << std::flush;
     if (progressOn_) {
         ++done_;
         drawProgress(env_.stdoutIsTerminal);
