@@ -421,9 +421,11 @@ def write_database(path, ddl_file):
 def write_odbc(folder, driver, db):
     with open(os.path.join(folder, "odbcinst.ini"), "w") as f:
         f.write("[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=%s\n" % driver)
+    # NoCreat: a mistyped database is refused, as a server would, instead of being created
+    # empty.
     with open(os.path.join(folder, "odbc.ini"), "w") as f:
         f.write("[%s]\nDescription=Korvin demo destination (SQLite)\nDriver=SQLite3\n"
-                "Database=%s\n" % (DSN, db))
+                "Database=%s\nNoCreat=1\n" % (DSN, db))
 
 
 def write_settings(folder, db):

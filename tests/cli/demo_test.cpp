@@ -90,6 +90,28 @@ TEST_F(DemoTest, LaysOutAnEmptyDestinationItsDataSourceAndSettings) {
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file holds a password";
 }
 
+TEST_F(DemoTest, DemoDataSourceRefusesAMistypedDatabase) {
+    RunOptions o;
+    o.env = {{"ODBCSYSINI", demo.string()},
+             {"ODBCINI", (demo / "odbc.ini").string()},
+             {"XDG_CONFIG_HOME", (demo / "settings").string()},
+             {"KORDB_PASSWORD", std::nullopt}};
+    const std::string wb = (demo / "kordb_demo.xls").string();
+    Outcome r = runProgram(bin / "kordb-cli",
+                           {"migrate", "--sheet", "KINV_MT_CLASS", "--yes", wb, "--database",
+                            (demo / "typo.db").string()},
+                           o);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("Message: Error connection !!!"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(demo / "typo.db"));
+
+    // Through the demo's data source and settings alone, the load goes through.
+    Outcome ok =
+        runProgram(bin / "kordb-cli", {"migrate", "--sheet", "KINV_MT_CLASS", "--yes", wb}, o);
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(count("KINV_MT_CLASS"), 25);
+}
+
 TEST_F(DemoTest, CleanWorkbookHasEveryMigratedColumnAndVerifiesClean) {
     fs::path clean = demo / "kordb_demo.xls";
     Outcome sheets = cli({"sheets", clean.string()});
