@@ -289,5 +289,22 @@ TEST_F(CheckErrors, AFileThatCannotBeWrittenIsNamedInTheMessage) {
         << "the check ends at the error, without its closing line";
 }
 
+TEST_F(CheckErrors, RowsListedBeforeAFileErrorStayInTheirFiles) {
+    choose(itemBook(R"(["A1","Cola","P1",1],["B1","Tea","P2",2],["C 1","Blank","P3",3],)"
+                    R"(["D1","Milk","P4",4])"),
+           "KINV_MT_ITEM");
+    prepareCheck();
+    std::filesystem::create_directories(errorFile(kCodeErrFileSuffix));
+    CheckCodeValues(*form, "OK");
+    ASSERT_EQ(criticalBoxes().size(), 1u);
+    EXPECT_NE(criticalBoxes()[0].text.find(errorFile(kCodeErrFileSuffix).string()),
+              std::string::npos)
+        << criticalBoxes()[0].text;
+    EXPECT_EQ(form->st.ErrCount, 3) << "the rows counted up to the error";
+    EXPECT_EQ(ui.list, (Lines{"Code Error Detected for C 1"}));
+    EXPECT_EQ(lines(modeFileSuffix("OK")), (Lines{"A1\tA1\tCola\tP1\t1", "B1\tB1\tTea\tP2\t2"}));
+    EXPECT_TRUE(form->st.ErrFound);
+}
+
 }  // namespace
 }  // namespace kordb::test

@@ -91,27 +91,32 @@ TEST_F(VerifyRun, InvalidCodesAloneStillPass) {
 }
 
 TEST_F(VerifyRun, DuplicatedCodesWithQuotesAreListedAndFailTheRun) {
-    // Quotes in codes must neither break the lists nor change the statements.
-    choose(itemBook(R"(["O'Neil","First","P1",1],["B1","Tea","P2",2],["O'Neil","Second","P3",3],)"
-                    R"(["x') Or ('1'='1","Odd","P4",4],["x') Or ('1'='1","Odd","P5",5])"),
-           "KINV_MT_ITEM");
+    // Quotes and brackets in codes must neither break the lists nor change the statements.
+    choose(
+        itemBook(R"(["O'Neil","First","P1",1],["B1","Tea","P2",2],["O'Neil","Second","P3",3],)"
+                 R"(["x') Or ('1'='1","Odd","P4",4],["x') Or ('1'='1","Odd","P5",5],)"
+                 R"(["[KINV_MT_CLASS$]","Bracket","P6",6],["[KINV_MT_CLASS$]","Bracket","P7",7])"),
+        "KINV_MT_ITEM");
     ui.startEnabled = true;
     CVerify_Click(*form);
 
     EXPECT_TRUE(criticalBoxes().empty()) << criticalBoxes()[0].text;
-    EXPECT_EQ(ui.list,
-              (Lines{"Verifying....", "Duplicated Item Code ... [O'Neil]",
-                     "Duplicated Item Code ... [x') Or ('1'='1]", "Code Error Detected for O'Neil",
-                     "Code Error Detected for O'Neil", "Code Error Detected for x') Or ('1'='1",
-                     "Code Error Detected for x') Or ('1'='1", "Verifying Completed."}));
+    EXPECT_EQ(ui.list, (Lines{"Verifying....", "Duplicated Item Code ... [O'Neil]",
+                              "Duplicated Item Code ... [x') Or ('1'='1]",
+                              "Duplicated Item Code ... [[KINV_MT_CLASS$]]",
+                              "Code Error Detected for O'Neil", "Code Error Detected for O'Neil",
+                              "Code Error Detected for x') Or ('1'='1",
+                              "Code Error Detected for x') Or ('1'='1", "Verifying Completed."}));
     expectResult(ui, true);
     EXPECT_EQ(lines(kCodeErrFileSuffix),
               (Lines{"O'Neil\tO'Neil\tFirst\tP1\t1", "O'Neil\tO'Neil\tSecond\tP3\t3",
                      "x') Or ('1'='1\tx') Or ('1'='1\tOdd\tP4\t4",
                      "x') Or ('1'='1\tx') Or ('1'='1\tOdd\tP5\t5"}));
-    EXPECT_FALSE(hasFile(modeFileSuffix("DUPLICATE")));
+    EXPECT_EQ(lines(modeFileSuffix("DUPLICATE")),
+              (Lines{"[KINV_MT_CLASS$]\t[KINV_MT_CLASS$]\tBracket\tP6\t6",
+                     "[KINV_MT_CLASS$]\t[KINV_MT_CLASS$]\tBracket\tP7\t7"}));
     EXPECT_EQ(lines(modeFileSuffix("OK")), (Lines{"B1\tB1\tTea\tP2\t2"}));
-    EXPECT_EQ(form->st.ErrKeys, "'O''Neil','x'') Or (''1''=''1'");
+    EXPECT_EQ(form->st.ErrKeys, "'O''Neil','x'') Or (''1''=''1','[KINV_MT_CLASS$]'");
 }
 
 TEST_F(VerifyRun, MasterSheetsRunOnlyTheNullCheckAndTheListing) {
