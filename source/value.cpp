@@ -1,6 +1,7 @@
 #include "source/value.h"
 
 #include <cmath>
+#include <charconv>
 #include <cstdio>
 
 namespace kordb {
@@ -10,9 +11,9 @@ std::string formatNumber(double d) {
     if (std::isinf(d)) return d < 0 ? "-Infinity" : "Infinity";
     if (d == 0) return "0";
     if (std::fabs(d) < 9.007199254740992e15 && d == std::trunc(d)) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
-        return buf;
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(d));
+        return std::string(buf, r.ptr);
     }
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.15g", d);

@@ -94,8 +94,8 @@ Workbook::Workbook(const std::string& path) : path_(path) {
     // it can index.
     if (!handle_)
         fail("Workbook '" + path +
-             "' is beyond what can be read (over about a million distinct texts): split it into "
-             "smaller workbooks.");
+             "' is beyond what can be read: it holds over about a million distinct texts, or a "
+             "text cell holding the empty text. Clear such cells, or split the workbook.");
     unsigned int protectedFlag = 0;
     if (freexl_get_info(handle_, FREEXL_BIFF_PASSWORD, &protectedFlag) == FREEXL_OK &&
         protectedFlag == FREEXL_BIFF_OBFUSCATED) {

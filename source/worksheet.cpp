@@ -55,7 +55,10 @@ int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqli
     for (size_t c = 0; c < sh->columns.size(); ++c) {
         if (c) ddl += ", ";
         ddl += quoteIdent(sh->columns[c]);
+        // Number columns compare with quoted codes as numbers ('1001' finds 1001), as the
+        // workbook driver converted criteria to the column's type.
         if (sh->kinds[c] == Workbook::ColumnKind::Date) ddl += " DATE";
+        if (sh->kinds[c] == Workbook::ColumnKind::Number) ddl += " NUMERIC";
         ddl += " COLLATE XLCASE";
     }
     if (sh->columns.empty()) ddl += "F1 COLLATE XLCASE";

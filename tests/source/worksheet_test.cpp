@@ -101,6 +101,19 @@ TEST_F(Worksheet, InAndNotInListsCompareWithoutCase) {
     EXPECT_EQ(ok[0][0], "B2");
 }
 
+TEST_F(Worksheet, QuotedCodesFindNumericCodes) {
+    auto dir = test::scratchDir("numeric");
+    auto file = test::writeWorkbook(dir / "n.xls", R"({"sheets":[{"name":"S","rows":[
+        ["ItemCode","Qty"],[1001,1],[1002,2],[1001,3]]}]})");
+    auto numeric = std::make_shared<Workbook>(file.string());
+    SheetRecordset rs(numeric, "Select ItemCode, * From [S$] Where ItemCode In ('1001')");
+    int n = 0;
+    for (; !rs.eof(); rs.moveNext(), ++n) EXPECT_EQ(rs.field(0).toText(), "1001");
+    EXPECT_EQ(n, 2);
+    SheetRecordset none(numeric, "Select ItemCode From [S$] Where ItemCode Is Null Or ItemCode=''");
+    EXPECT_TRUE(none.eof());
+}
+
 TEST_F(Worksheet, SheetNamesMatchWithoutCaseBeyondAscii) {
     EXPECT_EQ(rows("SELECT * FROM [DÉBITEURS$]"), (Rows{{"D1"}}));
 }
