@@ -155,7 +155,7 @@ DestRecordset DestTable::lookup(const std::string& key) {
 }
 
 int DestTable::columnIndex(std::string_view name) {
-    auto hit = byName_.find(std::string(name));
+    auto hit = byName_.find(name);
     if (hit != byName_.end()) return hit->second;
     auto it = byUpperName_.find(toUpper(name));
     if (it == byUpperName_.end())
@@ -185,12 +185,13 @@ std::string DestTable::columnRef(int index) const {
     return quoteIdentifier(columns_[size_t(index)].name, quote_);
 }
 
-odbc::Statement& DestTable::statement(const std::string& cacheKey, const std::string& sql) {
+template <class BuildSql>
+odbc::Statement& DestTable::statement(const std::string& cacheKey, BuildSql sql) {
     auto it = writes_.find(cacheKey);
     if (it != writes_.end()) return *it->second;
     if (writes_.size() >= kMaxCachedWrites) writes_.clear();
     auto st = std::make_unique<odbc::Statement>(*conn_);
-    st->prepare(sql);
+    st->prepare(sql());
     return *writes_.emplace(cacheKey, std::move(st)).first->second;
 }
 
@@ -227,19 +228,17 @@ void DestRecordset::insert() {
     DestTable& t = *table_;
     std::string key = "I";
     for (auto& a : assigned_) appendIndex(key, a.first);
-    std::string sql = "INSERT INTO " + t.table_;
-    if (assigned_.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
+    odbc::Statement& st = t.statement(key, [&] {
+        std::string sql = "INSERT INTO " + t.table_;
+        if (assigned_.empty()) return sql + " DEFAULT VALUES";
         std::string names, marks;
         for (auto& a : assigned_) {
             if (!names.empty()) names += ", ", marks += ", ";
             names += t.columnRef(a.first);
             marks += "?";
         }
-        sql += " (" + names + ") VALUES (" + marks + ")";
-    }
-    odbc::Statement& st = t.statement(key, sql);
+        return sql + " (" + names + ") VALUES (" + marks + ")";
+    });
     int p = 0;
     for (auto& a : assigned_) {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
@@ -264,35 +263,30 @@ void DestRecordset::change() {
             "Insufficient key column information for updating table '" + t.rawTable_ + "'.");
 
     std::string key = "U";
-    std::string sets;
-    for (auto& a : assigned_) {
-        appendIndex(key, a.first);
-        if (!sets.empty()) sets += ", ";
-        sets += t.columnRef(a.first) + "=?";
-    }
-    key += '|';
-    std::string cond;
-    for (int i : where) {
-        bool null = original_[size_t(i)].isNull();
-        appendIndex(key, null ? -1 - i : i);
-        if (!cond.empty()) cond += " AND ";
-        cond += t.columnRef(i) + (null ? " IS NULL" : "=?");
-    }
+    appendIndex(key, int(assigned_.size()));
+    for (auto& a : assigned_) appendIndex(key, a.first);
+    for (int i : where) appendIndex(key, original_[size_t(i)].isNull() ? -1 - i : i);
 
-    std::string sql;
-    using Engine = DestTable::Engine;
-    if (byKey || t.engine_ == Engine::Unknown)
-        sql = "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
-    else if (t.engine_ == Engine::SqlServer)
-        sql = "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
-    else {
+    odbc::Statement& st = t.statement(key, [&] {
+        std::string sets, cond;
+        for (auto& a : assigned_) {
+            if (!sets.empty()) sets += ", ";
+            sets += t.columnRef(a.first) + "=?";
+        }
+        for (int i : where) {
+            if (!cond.empty()) cond += " AND ";
+            cond += t.columnRef(i) + (original_[size_t(i)].isNull() ? " IS NULL" : "=?");
+        }
+        using Engine = DestTable::Engine;
+        if (byKey || t.engine_ == Engine::Unknown)
+            return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
+        if (t.engine_ == Engine::SqlServer)
+            return "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
         // Rows alike in every value are told apart by the engine's own row identity.
-        const char* id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
-        sql = "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id +
-              " FROM " + t.table_ + " WHERE " + cond + " LIMIT 1)";
-    }
-
-    odbc::Statement& st = t.statement(key, sql);
+        std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
+        return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id +
+               " FROM " + t.table_ + " WHERE " + cond + " LIMIT 1)";
+    });
     int p = 0;
     for (auto& a : assigned_) {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];

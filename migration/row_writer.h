@@ -3,6 +3,7 @@
 // one found, assign columns by name, store it. Statements are prepared once per run and run
 // once per row; key values and column values only ever travel as parameters.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -50,7 +51,9 @@ class DestTable {
     friend class DestRecordset;
     enum class Engine { Unknown, SqlServer, Postgres, Sqlite };
 
-    odbc::Statement& statement(const std::string& cacheKey, const std::string& sql);
+    // The prepared statement for cacheKey; sql() builds its text the first time only.
+    template <class BuildSql>
+    odbc::Statement& statement(const std::string& cacheKey, BuildSql sql);
     int columnIndex(std::string_view name);
     const std::vector<int>& keyColumns();
     std::string columnRef(int index) const;
@@ -64,8 +67,13 @@ class DestTable {
     Engine engine_ = Engine::Unknown;
     std::unique_ptr<odbc::Statement> lookup_;
     std::vector<odbc::ColumnInfo> columns_;
-    std::unordered_map<std::string, int> byUpperName_;
-    std::unordered_map<std::string, int> byName_;  // names as the procedures spell them
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using NameMap = std::unordered_map<std::string, int, NameHash, std::equal_to<>>;
+    NameMap byUpperName_;
+    NameMap byName_;  // names as the procedures spell them
     bool keyKnown_ = false;
     std::vector<int> primaryKey_;  // column indexes; empty when the table has none
     std::unordered_map<std::string, std::unique_ptr<odbc::Statement>> writes_;

@@ -1,0 +1,312 @@
+// Migration against a local PostgreSQL server: 10,000 item rows twice (all inserts, then all
+// updates) and 10,000 debtor rows, each set against its floor, the same number of round
+// trips of "SELECT 1" over the same connection.
+//   bench_migrate [ROWS [RUNS]]   (default 10000 rows, best of 3 runs; starts and stops a
+//   private server). Runs against the demo tables as they stand and again with an index on
+//   KINV_MT_PLU (ItemCode), which the demo lacks: without it every PLU look-up scans the table.
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/procedures.h"
+#include "settings/destination.h"
+#include "settings/odbc.h"
+#include "settings/settings_store.h"
+
+using namespace kordb;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// A window that keeps its list like a list box does, and notes when each line arrived.
+class BenchOperator : public Operator {
+  public:
+    std::string fields[5];
+    std::string combo;
+    std::vector<std::string> list;
+    std::vector<Clock::time_point> lineTimes;
+    std::vector<std::string> boxes;
+
+    void listClear() override { list.clear(); }
+    void listAdd(const std::string& line) override {
+        list.push_back(line);
+        lineTimes.push_back(Clock::now());
+    }
+    void listRefresh() override {}
+    int messageBox(const std::string& text, const std::string&, Icon, Buttons) override {
+        boxes.push_back(text);
+        return kAnswerOk;
+    }
+    void setVerifyEnabled(bool) override {}
+    void setStartEnabled(bool) override {}
+    void showConnected() override {}
+    void setFocus(Control) override {}
+    std::string fieldText(int i) override { return fields[i]; }
+    void setFieldText(int i, const std::string& t) override { fields[i] = t; }
+    std::string comboText() override { return combo; }
+    void comboClear() override {}
+    void comboAdd(const std::string&) override {}
+    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
+                                             const std::string&) override {
+        return std::nullopt;
+    }
+};
+
+void run(const std::string& cmd) {
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+        std::exit(1);
+    }
+}
+
+std::unique_ptr<odbc::Connection> connect(const std::string& database) {
+    auto c = std::make_unique<odbc::Connection>();
+    c->open(odbcConnectionString(parseConnectionString(
+                assembleConnectionString("kordb-pass", "kordb", database, "KordbPg"))),
+            10);
+    return c;
+}
+
+void execScript(odbc::Connection& c, const std::string& text) {
+    std::string body;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("--", 0) != 0) body += line + "\n";
+    std::istringstream parts(body);
+    for (std::string s; std::getline(parts, s, ';');) {
+        if (s.find_first_not_of(" \n\t") == std::string::npos) continue;
+        odbc::Statement st(c);
+        st.execDirect(s);
+    }
+}
+
+long count(odbc::Connection& c, const std::string& table) {
+    odbc::Statement st(c);
+    st.execDirect("SELECT COUNT(*) FROM " + table);
+    return long(st.fetchAll().at(0).at(0).toNumber());
+}
+
+// Round trips of a trivial statement over the connection the migration uses: wall time,
+// and the client's CPU time in cpu.
+double floorSeconds(odbc::Connection& c, long trips, double& cpu) {
+    odbc::Statement st(c);
+    st.prepare("SELECT 1");
+    double cpu0 = cpuSeconds();
+    auto t = Clock::now();
+    for (long i = 0; i < trips; ++i) {
+        st.execute();
+        st.fetchAll();
+    }
+    double s = since(t);
+    cpu = cpuSeconds() - cpu0;
+    return s;
+}
+
+// Rows per second over the first and the last tenth of a run, from the lines' arrival.
+std::string pace(const BenchOperator& ui, const char* what) {
+    size_t n = ui.lineTimes.size(), tenth = n / 10;
+    if (tenth < 2) return {};
+    auto rate = [&](size_t a) {
+        double s =
+            std::chrono::duration<double>(ui.lineTimes[a + tenth - 1] - ui.lineTimes[a]).count();
+        return double(tenth - 1) / s;
+    };
+    char buf[200];
+    std::snprintf(buf, sizeof buf,
+                  "  %-22s pace: first tenth %6.0f rows/s, last tenth %6.0f rows/s, list at %zu "
+                  "lines",
+                  what, rate(0), rate(n - tenth), ui.list.size());
+    return buf;
+}
+
+void report(const char* what, long rows, double seconds, double trip, double tripCpu,
+            int tripsPerRow, double cpu) {
+    double trips = double(tripsPerRow) * double(rows);
+    std::printf(
+        "  %-22s %6ld rows %7.3f s %7.0f rows/s   floor (%d trips/row) %6.3f s   "
+        "ratio %5.2f   client CPU %5.2f s (floor %4.2f s)\n",
+        what, rows, seconds, double(rows) / seconds, tripsPerRow, trip * trips,
+        seconds / (trip * trips), cpu, tripCpu * trips);
+}
+
+struct Figures {
+    double trip = 1e9, tripCpu = 0, inserts = 1e9, updates = 1e9, debtors = 1e9;
+    double insertCpu = 0, updateCpu = 0, debtorCpu = 0;
+    std::vector<std::string> pace;
+};
+
+// Runs fn, keeping its best wall time and the CPU time of that run.
+template <class Fn>
+void timed(double& best, double& bestCpu, Fn fn) {
+    double cpu = cpuSeconds();
+    auto t = Clock::now();
+    fn();
+    double s = since(t);
+    if (s < best) best = s, bestCpu = cpuSeconds() - cpu;
+}
+
+void expectBoxes(BenchOperator& ui, size_t n, const char* what) {
+    if (ui.boxes.size() != n) throw std::runtime_error(std::string(what) + ": " + ui.boxes[0]);
+    ui.boxes.clear();
+}
+
+Figures measure(Form& f, BenchOperator& ui, const std::string& ddl, bool pluIndex,
+                const fs::path& items, const fs::path& debtors, long rows, int reps) {
+    Figures fig;
+    odbc::Connection& conn = *f.st.DestConn;
+    auto floorTrip = [&](long trips) {
+        double cpu = 0, s = floorSeconds(conn, trips, cpu);
+        if (s / double(trips) < fig.trip)
+            fig.trip = s / double(trips), fig.tripCpu = cpu / double(trips);
+    };
+    for (int rep = 0; rep < reps; ++rep) {
+        execScript(conn,
+                   "DROP TABLE IF EXISTS KINV_MT_ITEM, KINV_MT_PLU, KINV_MT_CLASS, KLED_MT_DEBTOR, "
+                   "KLED_MT_CREDITOR");
+        execScript(conn, ddl);
+        if (pluIndex) execScript(conn, "CREATE INDEX plu_item ON KINV_MT_PLU (ItemCode)");
+        bool last = rep == reps - 1;
+
+        ui.fields[4] = items.string();
+        f.st.TableName = f.st.SheetName = "KINV_MT_ITEM";
+        floorTrip(4 * rows);
+        ui.lineTimes.clear();
+        timed(fig.inserts, fig.insertCpu, [&] { MigrateItems(f); });
+        expectBoxes(ui, 0, "items, first pass");
+        if (last) fig.pace.push_back(pace(ui, "items, all inserts"));
+        ui.lineTimes.clear();
+        timed(fig.updates, fig.updateCpu, [&] { MigrateItems(f); });
+        expectBoxes(ui, 0, "items, second pass");
+        if (last) fig.pace.push_back(pace(ui, "items, all updates"));
+        if (count(conn, "KINV_MT_ITEM") != rows || count(conn, "KINV_MT_PLU") != rows)
+            throw std::runtime_error("item or PLU rows missing");
+        floorTrip(4 * rows);
+
+        // The list already holds lines, so that it ends at the list box's 65,535.
+        ui.fields[4] = debtors.string();
+        f.st.TableName = f.st.SheetName = "KLED_MT_DEBTOR";
+        f.st.KeyColumn = "DebtorCode";
+        ui.list.assign(size_t(std::max(0L, 65535 - rows)), "[earlier line]");
+        ui.lineTimes.clear();
+        timed(fig.debtors, fig.debtorCpu, [&] { MigrateMasterTable(f); });
+        expectBoxes(ui, 1, "debtors");
+        if (last) fig.pace.push_back(pace(ui, "debtors, all inserts"));
+        if (count(conn, "KLED_MT_DEBTOR") != rows) throw std::runtime_error("debtor rows missing");
+        floorTrip(2 * rows);
+    }
+    return fig;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long rows = argc > 1 ? std::atol(argv[1]) : 10000;
+    int reps = argc > 2 ? std::atoi(argv[2]) : 3;
+    fs::path src = fs::path(__FILE__).parent_path().parent_path();
+    char tmpl[] = "/tmp/kordb-bench-migrate-XXXXXX";
+    fs::path dir = mkdtemp(tmpl);
+    fs::permissions(dir, fs::perms::all, fs::perm_options::add);
+    fs::path pg = dir / "pg";
+    std::string server = (src / "tests/support/pg_server.sh").string();
+    run("'" + server + "' start '" + pg.string() + "'");
+    setenv("ODBCSYSINI", pg.c_str(), 1);
+    setenv("ODBCINI", (pg / "odbc.ini").c_str(), 1);
+    int rc = 0;
+    try {
+        std::printf("writing workbooks (%ld rows each) ...\n", rows);
+        fs::path items = dir / "items.xls", debtors = dir / "debtors.xls";
+        run("/usr/bin/python3 '" + (src / "bench/make_item_sheet.py").string() + "' '" +
+            items.string() + "' --rows " + std::to_string(rows + 1) + " --cols 65");
+        {
+            std::string json =
+                "{\"sheets\":[{\"name\":\"KLED_MT_DEBTOR\",\"rows\":[[\"DebtorCode\","
+                "\"DebtorName\",\"GLCode\",\"AreaCode\",\"Address1\",\"Address2\",\"Address3\","
+                "\"Address4\",\"DeliveryAddress1\",\"DeliveryAddress2\",\"DeliveryAddress3\","
+                "\"DeliveryAddress4\",\"ContactPerson\",\"TelephoneNo\",\"HandphoneNo\","
+                "\"EmailAddress\",\"Website\",\"CreditLimit\",\"CreditTerm\",\"CJ5No\",\"FaxNo\","
+                "\"PaymentTerm\"]";
+            for (long r = 1; r <= rows; ++r) {
+                std::string n = std::to_string(r);
+                json += ",[\"d" + n + "\",\"Debtor " + n + "\"," + (r % 3 ? "\"GL1\"" : "null") +
+                        ",null,\"" + n +
+                        " Jalan Besar\",null,null,\"Town\",null,null,null,null,\"Ann\",\"03-" + n +
+                        "\",null,\"d" + n + "@example.com\",null," + std::to_string(r % 997) +
+                        ",30,null,null," + (r % 2 ? "30" : "null") + "]";
+            }
+            json += "]}]}";
+            fs::path spec = dir / "debtors.json";
+            std::ofstream(spec) << json;
+            run("/usr/bin/python3 '" + (src / "tests/support/write_xls.py").string() + "' '" +
+                debtors.string() + "' < '" + spec.string() + "'");
+        }
+
+        {
+            auto admin = connect("postgres");
+            odbc::Statement st(*admin);
+            st.execDirect("CREATE DATABASE kordb_bench");
+        }
+        std::ifstream ddlFile(src / "demo/destination.sql");
+        std::string ddl((std::istreambuf_iterator<char>(ddlFile)), {});
+
+        BenchOperator ui;
+        SettingsStore store(dir / "config");
+        Form f(ui, store, dir);
+        ui.fields[0] = "KordbPg";
+        ui.fields[1] = "kordb_bench";
+        ui.fields[2] = "kordb";
+        ui.fields[3] = "kordb-pass";
+        OpenDestination(f);
+        if (!f.st.DestConn || !f.st.DestConn->isOpen()) throw std::runtime_error("no connection");
+        // Parsed before any clock starts, as a verification run would have done.
+        auto t = Clock::now();
+        f.workbooks.get(items.string());
+        std::printf("item workbook parse (not timed below): %.3f s\n", since(t));
+
+        std::printf("best of %d runs each; floor = best time per SELECT 1 round trip\n", reps);
+        for (bool pluIndex : {false, true}) {
+            std::printf("\ndestination: demo/destination.sql%s\n",
+                        pluIndex ? " plus an index on KINV_MT_PLU (ItemCode)"
+                                 : " as it stands (KINV_MT_PLU has no index)");
+            Figures fig = measure(f, ui, ddl, pluIndex, items, debtors, rows, reps);
+            std::printf("  floor: %.1f us per round trip\n", fig.trip * 1e6);
+            report("items, all inserts", rows, fig.inserts, fig.trip, fig.tripCpu, 4,
+                   fig.insertCpu);
+            report("items, all updates", rows, fig.updates, fig.trip, fig.tripCpu, 4,
+                   fig.updateCpu);
+            report("debtors, all inserts", rows, fig.debtors, fig.trip, fig.tripCpu, 2,
+                   fig.debtorCpu);
+            for (const std::string& line : fig.pace) std::printf("%s\n", line.c_str());
+        }
+        std::printf("\ntarget: item ratio under 1.5\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_migrate: %s\n", e.what());
+        rc = 1;
+    }
+    std::system(("'" + server + "' stop '" + pg.string() + "'").c_str());
+    fs::remove_all(dir);
+    return rc;
+}
