@@ -258,10 +258,10 @@ int main(int argc, char** argv) {
                         ",30,null,null," + (r % 2 ? "30" : "null") + "]";
             }
             json += "]}]}";
-            fs::path spec = dir / "debtors.json";
-            std::ofstream(spec) << json;
+            fs::path sheetJson = dir / "debtors.json";
+            std::ofstream(sheetJson) << json;
             run("/usr/bin/python3 '" + (src / "tests/support/write_xls.py").string() + "' '" +
-                debtors.string() + "' < '" + spec.string() + "'");
+                debtors.string() + "' < '" + sheetJson.string() + "'");
         }
 
         {
