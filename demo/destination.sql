@@ -82,6 +82,8 @@ CREATE TABLE KINV_MT_PLU (
   PluCode varchar(30),
   PluStatus varchar(10) DEFAULT 'ACTIVE'
 );
+-- PLU rows are looked up by item code for every item written.
+CREATE INDEX KINV_MT_PLU_ItemCode ON KINV_MT_PLU (ItemCode);
 CREATE TABLE KINV_MT_CLASS (
   ClassCode varchar(20) NOT NULL PRIMARY KEY,
   ClassName varchar(100),
