@@ -21,13 +21,13 @@ inline constexpr long kBadFormat = 13;  // not a workbook of the expected kind
 }  // namespace errnum
 
 class KorError : public std::runtime_error {
-public:
+  public:
     KorError(long number, const std::string& description)
         : std::runtime_error(description), number_(number) {}
     long number() const { return number_; }
     const char* description() const { return what(); }
 
-private:
+  private:
     long number_;
 };
 

@@ -31,7 +31,9 @@ enum class Control {
     List1,
     CSearch,
 };
-inline Control fieldControl(int index) { return static_cast<Control>(index); }
+inline Control fieldControl(int index) {
+    return static_cast<Control>(index);
+}
 
 struct FileChoice {
     std::string fileName;   // full path
@@ -39,7 +41,7 @@ struct FileChoice {
 };
 
 class Operator {
-public:
+  public:
     virtual ~Operator() = default;
 
     // List1

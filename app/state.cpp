@@ -41,7 +41,8 @@ fs::path errorFileFolder(const fs::path& programFolder) {
     }
 #endif
     fs::path data =
-        fs::path(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString()) /
+        fs::path(
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString()) /
         "KORDB";
     fs::create_directories(data, ec);
     return data;

@@ -10,8 +10,12 @@ bool isAscii(std::string_view s) {
         if (c >= 0x80) return false;
     return true;
 }
-QString q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+QString q(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 }  // namespace
 
 std::string trimBlanks(std::string_view s) {
@@ -43,7 +47,9 @@ int compareNoCase(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) { return compareNoCase(a, b) == 0; }
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return compareNoCase(a, b) == 0;
+}
 
 std::u16string toUtf16(std::string_view utf8) {
     QString s = q(utf8);

@@ -12,7 +12,9 @@ std::string trimBlanks(std::string_view s);
 // Upper-cases every letter, not only ASCII ones.
 std::string toUpper(std::string_view s);
 // Trimmed and upper-cased: how names taken from the worksheet list are used.
-inline std::string trimUpper(std::string_view s) { return toUpper(trimBlanks(s)); }
+inline std::string trimUpper(std::string_view s) {
+    return toUpper(trimBlanks(s));
+}
 // Equality of names without regard to letter case.
 bool equalsNoCase(std::string_view a, std::string_view b);
 // Three-way comparison without regard to letter case.

@@ -173,8 +173,8 @@ void expectBoxes(BenchOperator& ui, size_t n, const char* what) {
     ui.boxes.clear();
 }
 
-Figures measure(Form& f, BenchOperator& ui, const std::string& ddl,
-                const fs::path& items, const fs::path& debtors, long rows, int reps) {
+Figures measure(Form& f, BenchOperator& ui, const std::string& ddl, const fs::path& items,
+                const fs::path& debtors, long rows, int reps) {
     Figures fig;
     odbc::Connection& conn = *f.st.DestConn;
     auto floorTrip = [&](long trips) {

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     std::string path = argc > 1 ? argv[1] : "/tmp/kordb-bench-items.xls";
     if (argc <= 1 && !std::filesystem::exists(path)) {
         std::string src = std::filesystem::path(__FILE__).parent_path().string();
-        std::string cmd = "/usr/bin/python3 '" + src + "/make_item_sheet.py' '" + path + "' --faults";
+        std::string cmd =
+            "/usr/bin/python3 '" + src + "/make_item_sheet.py' '" + path + "' --faults";
         std::printf("writing %s ...\n", path.c_str());
         if (std::system(cmd.c_str()) != 0) return 1;
     }
@@ -54,8 +55,8 @@ int main(int argc, char** argv) {
     auto t2 = Clock::now();
     size_t groups = 0, dups = 0;
     {
-        SheetRecordset rs(book,
-                          "Select Count(ItemCode), ItemCode From [KINV_MT_ITEM$] group by ItemCode");
+        SheetRecordset rs(
+            book, "Select Count(ItemCode), ItemCode From [KINV_MT_ITEM$] group by ItemCode");
         for (; !rs.eof(); rs.moveNext()) {
             ++groups;
             if (rs.field(0).toNumber() > 1) ++dups;

@@ -14,8 +14,9 @@ namespace kordb {
 
 std::string assembleConnectionString(const std::string& password, const std::string& user,
                                      const std::string& database, const std::string& server) {
-    return "Provider=SQLOLEDB.1;Password=" + password + ";Persist Security Info=True;User ID=" +
-           user + ";Initial Catalog=" + database + ";Data Source=" + server;
+    return "Provider=SQLOLEDB.1;Password=" + password +
+           ";Persist Security Info=True;User ID=" + user + ";Initial Catalog=" + database +
+           ";Data Source=" + server;
 }
 
 std::map<std::string, std::string> parseConnectionString(const std::string& s) {
@@ -70,10 +71,10 @@ std::vector<std::string> listNames(bool drivers) {
     for (;;) {
         SQLCHAR name[512] = {}, desc[1024] = {};
         SQLSMALLINT nameLen = 0, descLen = 0;
-        SQLRETURN rc = drivers ? SQLDrivers(env, dir, name, sizeof name, &nameLen, desc,
-                                            sizeof desc, &descLen)
-                               : SQLDataSources(env, dir, name, sizeof name, &nameLen, desc,
-                                                sizeof desc, &descLen);
+        SQLRETURN rc =
+            drivers ? SQLDrivers(env, dir, name, sizeof name, &nameLen, desc, sizeof desc, &descLen)
+                    : SQLDataSources(env, dir, name, sizeof name, &nameLen, desc, sizeof desc,
+                                     &descLen);
         if (!SQL_SUCCEEDED(rc)) break;
         names.emplace_back(reinterpret_cast<char*>(name));
         dir = SQL_FETCH_NEXT;

@@ -24,8 +24,12 @@ SQLHENV environment() {
     return env;
 }
 
-std::u16string wide(const std::string& s) { return toUtf16(s); }
-SQLWCHAR* wptr(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+std::u16string wide(const std::string& s) {
+    return toUtf16(s);
+}
+SQLWCHAR* wptr(std::u16string& s) {
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
 
 // "[unixODBC][FreeTDS][SQL Server]Invalid object name 'X'." -> "Invalid object name 'X'."
 std::string stripVendorTags(std::string m) {
@@ -54,8 +58,10 @@ bool isCharType(SQLSMALLINT t) {
         case SQL_WCHAR:
         case SQL_WVARCHAR:
         case SQL_WLONGVARCHAR:
-        case SQL_GUID: return true;
-        default: return false;
+        case SQL_GUID:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -70,8 +76,10 @@ bool isNumericType(SQLSMALLINT t) {
         case SQL_DOUBLE:
         case SQL_TINYINT:
         case SQL_BIGINT:
-        case SQL_BIT: return true;
-        default: return false;
+        case SQL_BIT:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -82,8 +90,10 @@ bool isDateType(SQLSMALLINT t) {
         case SQL_TYPE_TIMESTAMP:
         case SQL_DATE:
         case SQL_TIME:
-        case SQL_TIMESTAMP: return true;
-        default: return false;
+        case SQL_TIMESTAMP:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -189,14 +199,14 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     SQLWCHAR buf[256] = {};
     SQLSMALLINT len = 0;
     if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_IDENTIFIER_QUOTE_CHAR, buf, sizeof buf, &len))) {
-        std::string q = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf),
-                                                    size_t(len) / sizeof(SQLWCHAR)));
+        std::string q = toUtf8(
+            std::u16string_view(reinterpret_cast<char16_t*>(buf), size_t(len) / sizeof(SQLWCHAR)));
         if (!q.empty() && q != " ") quote_ = q;
     }
     std::memset(buf, 0, sizeof buf);
     if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_NAME, buf, sizeof buf, &len)))
-        driverName_ = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf),
-                                                 size_t(len) / sizeof(SQLWCHAR)));
+        driverName_ = toUtf8(
+            std::u16string_view(reinterpret_cast<char16_t*>(buf), size_t(len) / sizeof(SQLWCHAR)));
     // The SQLite driver keeps text as UTF-8 and has no wide entry points.
     wide_ = !contains(driverName_, "sqlite");
 }
@@ -314,7 +324,9 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
             p->indicator = 0;
             break;
         }
-        case Value::Kind::Text: bindText(value.rawText()); break;
+        case Value::Kind::Text:
+            bindText(value.rawText());
+            break;
         case Value::Kind::Date: {
             bool hasDate = false, hasTime = false;
             if (isCharType(sqlType) || !parseIso(value.rawText(), p->stamp, hasDate, hasTime)) {
@@ -326,9 +338,12 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
             p->indicator = sizeof p->stamp;
             if (sqlType == SQL_UNKNOWN_TYPE)
                 sqlType = (hasDate && !hasTime) ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
-            if (sqlType == SQL_TYPE_DATE) size = 10, digits = 0;
-            else if (sqlType == SQL_TYPE_TIME) size = 8, digits = 0;
-            else size = 19, digits = 0;
+            if (sqlType == SQL_TYPE_DATE)
+                size = 10, digits = 0;
+            else if (sqlType == SQL_TYPE_TIME)
+                size = 8, digits = 0;
+            else
+                size = 19, digits = 0;
             break;
         }
     }
@@ -441,6 +456,8 @@ SQLLEN Statement::rowCount() {
     return n;
 }
 
-void Statement::closeCursor() { SQLFreeStmt(stmt_, SQL_CLOSE); }
+void Statement::closeCursor() {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+}
 
 }  // namespace kordb::odbc

@@ -19,7 +19,7 @@ namespace kordb::odbc {
 long errorNumber(const std::string& sqlstate, const std::string& message);
 
 class Connection {
-public:
+  public:
     Connection();
     ~Connection();
     Connection(const Connection&) = delete;
@@ -38,7 +38,7 @@ public:
 
     std::vector<std::string> primaryKey(const std::string& table);
 
-private:
+  private:
     SQLHDBC dbc_ = SQL_NULL_HDBC;
     bool open_ = false;
     bool wide_ = true;
@@ -54,7 +54,7 @@ struct ColumnInfo {
 };
 
 class Statement {
-public:
+  public:
     explicit Statement(Connection& conn);
     ~Statement();
     Statement(const Statement&) = delete;
@@ -75,7 +75,7 @@ public:
     void closeCursor();
     const std::string& sql() const { return sql_; }
 
-private:
+  private:
     void describe();
     Value getData(int col);
 

@@ -25,7 +25,6 @@ namespace {
 
 constexpr long kStoreError = errnum::kPathFileAccess;
 
-
 std::vector<std::string> readLines(const fs::path& file) {
     std::vector<std::string> lines;
     std::ifstream in(file, std::ios::binary);
@@ -116,7 +115,9 @@ SettingsStore::SettingsStore(fs::path folder) : folder_(std::move(folder)) {
             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString());
 }
 
-fs::path SettingsStore::fileFor(const std::string& app) const { return folder_ / (app + ".ini"); }
+fs::path SettingsStore::fileFor(const std::string& app) const {
+    return folder_ / (app + ".ini");
+}
 
 std::string SettingsStore::get(const std::string& app, const std::string& section,
                                const std::string& key) const {
@@ -129,8 +130,8 @@ std::string SettingsStore::get(const std::string& app, const std::string& sectio
     return {};
 }
 
-void SettingsStore::save(const std::string& app, const std::string& section,
-                         const std::string& key, const std::string& value) {
+void SettingsStore::save(const std::string& app, const std::string& section, const std::string& key,
+                         const std::string& value) {
     fs::path file = fileFor(app);
     std::vector<std::string> lines = readLines(file);
     std::string current, k, v;

@@ -9,19 +9,20 @@
 namespace kordb {
 
 class SettingsStore {
-public:
+  public:
     // folder: where the application's file lives; empty = the per-user configuration folder.
     explicit SettingsStore(std::filesystem::path folder = {});
 
     // Empty text when nothing is stored. Throws KorError when the file cannot be read.
-    std::string get(const std::string& app, const std::string& section, const std::string& key) const;
+    std::string get(const std::string& app, const std::string& section,
+                    const std::string& key) const;
     // Throws KorError when the file cannot be written.
     void save(const std::string& app, const std::string& section, const std::string& key,
               const std::string& value);
 
     std::filesystem::path fileFor(const std::string& app) const;
 
-private:
+  private:
     std::filesystem::path folder_;
 };
 

@@ -10,7 +10,9 @@ void showMessage(Form& f, const std::string& text, Icon icon) {
     f.ui.messageBox(text, "Message", icon, Buttons::Ok);
 }
 
-void showError(Form& f, const std::exception& e) { showMessage(f, e.what(), Icon::Critical); }
+void showError(Form& f, const std::exception& e) {
+    showMessage(f, e.what(), Icon::Critical);
+}
 
 void Form_Load(Form& f) {
     try {
@@ -73,7 +75,9 @@ void Combo1_Click(Form& f) {
     }
 }
 
-std::string sheetRef(std::string_view name) { return "[" + std::string(name) + "$]"; }
+std::string sheetRef(std::string_view name) {
+    return "[" + std::string(name) + "$]";
+}
 
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
     auto book = f.workbooks.get(f.ui.fieldText(4));

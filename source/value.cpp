@@ -1,7 +1,7 @@
 #include "source/value.h"
 
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace kordb {
@@ -33,10 +33,13 @@ std::string formatNumber(double d) {
 
 std::string Value::toText() const {
     switch (kind_) {
-        case Kind::Null: return {};
-        case Kind::Number: return formatNumber(num_);
+        case Kind::Null:
+            return {};
+        case Kind::Number:
+            return formatNumber(num_);
         case Kind::Text:
-        case Kind::Date: return text_;
+        case Kind::Date:
+            return text_;
     }
     return {};
 }

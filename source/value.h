@@ -7,7 +7,7 @@
 namespace kordb {
 
 class Value {
-public:
+  public:
     enum class Kind { Null, Number, Text, Date };
 
     Value() = default;
@@ -47,7 +47,7 @@ public:
         return kind_ == o.kind_ && (kind_ == Kind::Number ? num_ == o.num_ : text_ == o.text_);
     }
 
-private:
+  private:
     Kind kind_ = Kind::Null;
     double num_ = 0;
     std::string text_;

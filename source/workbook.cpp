@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void fail(const std::string& text) { throw KorError(errnum::kUnspecified, text); }
+[[noreturn]] void fail(const std::string& text) {
+    throw KorError(errnum::kUnspecified, text);
+}
 
 // Explains why a path cannot be read as a workbook before FreeXL is asked.
 void checkReadable(const std::string& path) {
@@ -142,8 +144,7 @@ int Workbook::findSheet(std::string_view name) const {
 void Workbook::select(int sheet) {
     if (active_ == sheet) return;
     if (freexl_select_active_worksheet(handle_, static_cast<unsigned short>(sheet)) != FREEXL_OK)
-        fail("Worksheet '" + sheets_[size_t(sheet)].name + "' of '" + path_ +
-             "' cannot be read.");
+        fail("Worksheet '" + sheets_[size_t(sheet)].name + "' of '" + path_ + "' cannot be read.");
     active_ = sheet;
 }
 
@@ -176,7 +177,8 @@ Workbook::Raw Workbook::rawCell(uint32_t sheetRow, uint16_t col) {
             r.s = scratch_.c_str();
             r.owned = true;
             break;
-        default: break;
+        default:
+            break;
     }
     return r;
 }
@@ -194,9 +196,12 @@ const Workbook::Sheet& Workbook::sheet(int index) {
         std::string name;
         if (rows > 0) {
             Raw h = rawCell(0, c);
-            if (h.type == Raw::Int) name = std::to_string(h.i);
-            else if (h.type == Raw::Double) name = formatNumber(h.d);
-            else if (h.s) name = h.s;
+            if (h.type == Raw::Int)
+                name = std::to_string(h.i);
+            else if (h.type == Raw::Double)
+                name = formatNumber(h.d);
+            else if (h.s)
+                name = h.s;
         }
         if (name.empty()) name = "F" + std::to_string(c + 1);
         // A repeated header gets the first free numeric suffix, deterministically.
@@ -222,13 +227,20 @@ const Workbook::Sheet& Workbook::sheet(int index) {
             if (freexl_get_cell_value(handle_, r, c, &v) != FREEXL_OK) continue;
             switch (v.type) {
                 case FREEXL_CELL_INT:
-                case FREEXL_CELL_DOUBLE: seen[c] |= 1; break;
+                case FREEXL_CELL_DOUBLE:
+                    seen[c] |= 1;
+                    break;
                 case FREEXL_CELL_TEXT:
-                case FREEXL_CELL_SST_TEXT: seen[c] |= 2; break;
+                case FREEXL_CELL_SST_TEXT:
+                    seen[c] |= 2;
+                    break;
                 case FREEXL_CELL_DATE:
                 case FREEXL_CELL_DATETIME:
-                case FREEXL_CELL_TIME: seen[c] |= 4; break;
-                default: continue;
+                case FREEXL_CELL_TIME:
+                    seen[c] |= 4;
+                    break;
+                default:
+                    continue;
             }
             lastNonEmpty = r;
         }
@@ -236,11 +248,21 @@ const Workbook::Sheet& Workbook::sheet(int index) {
     sh.kinds.resize(cols);
     for (unsigned short c = 0; c < cols; ++c) {
         switch (seen[c]) {
-            case 0: sh.kinds[c] = ColumnKind::Empty; break;
-            case 1: sh.kinds[c] = ColumnKind::Number; break;
-            case 2: sh.kinds[c] = ColumnKind::Text; break;
-            case 4: sh.kinds[c] = ColumnKind::Date; break;
-            default: sh.kinds[c] = ColumnKind::Mixed; break;
+            case 0:
+                sh.kinds[c] = ColumnKind::Empty;
+                break;
+            case 1:
+                sh.kinds[c] = ColumnKind::Number;
+                break;
+            case 2:
+                sh.kinds[c] = ColumnKind::Text;
+                break;
+            case 4:
+                sh.kinds[c] = ColumnKind::Date;
+                break;
+            default:
+                sh.kinds[c] = ColumnKind::Mixed;
+                break;
         }
     }
     // Trailing rows with nothing in them (formatting only) are not data.
@@ -268,11 +290,16 @@ Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
 Value Workbook::cell(int sheetIndex, uint32_t row, uint16_t col) {
     Raw r = raw(sheetIndex, row, col);
     switch (r.type) {
-        case Raw::Null: return Value::null();
-        case Raw::Int: return Value::number(double(r.i));
-        case Raw::Double: return Value::number(r.d);
-        case Raw::Text: return Value::text(r.s ? r.s : "");
-        case Raw::Date: return Value::date(r.s ? r.s : "");
+        case Raw::Null:
+            return Value::null();
+        case Raw::Int:
+            return Value::number(double(r.i));
+        case Raw::Double:
+            return Value::number(r.d);
+        case Raw::Text:
+            return Value::text(r.s ? r.s : "");
+        case Raw::Date:
+            return Value::date(r.s ? r.s : "");
     }
     return {};
 }

@@ -19,13 +19,13 @@ namespace kordb {
 std::vector<std::string> readSheetNames(const std::string& path);
 
 class Workbook {
-public:
+  public:
     enum class ColumnKind : uint8_t { Empty, Number, Text, Date, Mixed };
     struct Sheet {
         std::string name;
-        std::vector<std::string> columns;    // unique, never empty
-        std::vector<ColumnKind> kinds;       // one per column
-        uint32_t dataRows = 0;               // rows after the header
+        std::vector<std::string> columns;  // unique, never empty
+        std::vector<ColumnKind> kinds;     // one per column
+        uint32_t dataRows = 0;             // rows after the header
         bool analysed = false;
     };
 
@@ -60,7 +60,7 @@ public:
     // The SQL engine attached to this workbook (created on first use).
     sqlite3* database();
 
-private:
+  private:
     void select(int sheet);
     Raw rawCell(uint32_t sheetRow, uint16_t col);
 
@@ -75,11 +75,11 @@ private:
 
 // Keeps the last workbook parsed, and parses again only when the file changed.
 class WorkbookCache {
-public:
+  public:
     std::shared_ptr<Workbook> get(const std::string& path);
     void clear() { book_.reset(); }
 
-private:
+  private:
     std::shared_ptr<Workbook> book_;
     std::filesystem::file_time_type mtime_{};
     uintmax_t size_ = 0;

@@ -119,12 +119,19 @@ int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
     }
     Workbook::Raw r = t->book->raw(t->sheet, cur->row, static_cast<uint16_t>(col));
     switch (r.type) {
-        case Workbook::Raw::Null: sqlite3_result_null(ctx); break;
-        case Workbook::Raw::Int: sqlite3_result_int64(ctx, r.i); break;
-        case Workbook::Raw::Double: sqlite3_result_double(ctx, r.d); break;
+        case Workbook::Raw::Null:
+            sqlite3_result_null(ctx);
+            break;
+        case Workbook::Raw::Int:
+            sqlite3_result_int64(ctx, r.i);
+            break;
+        case Workbook::Raw::Double:
+            sqlite3_result_double(ctx, r.d);
+            break;
         case Workbook::Raw::Text:
         case Workbook::Raw::Date:
-            sqlite3_result_text(ctx, r.s ? r.s : "", -1, r.owned ? SQLITE_TRANSIENT : SQLITE_STATIC);
+            sqlite3_result_text(ctx, r.s ? r.s : "", -1,
+                                r.owned ? SQLITE_TRANSIENT : SQLITE_STATIC);
             break;
     }
     return SQLITE_OK;
@@ -204,14 +211,13 @@ std::string resolveSheets(Workbook& book, const std::string& sql, std::string& l
                            "Worksheet '" + name + "' not found in workbook '" + book.path() + "'.");
         label = book.sheetName(index);
         std::string table = "xl" + std::to_string(index);
-        std::string ddl = "CREATE VIRTUAL TABLE IF NOT EXISTS temp." + table +
-                          " USING xlsheet(" + std::to_string(index) + ")";
+        std::string ddl = "CREATE VIRTUAL TABLE IF NOT EXISTS temp." + table + " USING xlsheet(" +
+                          std::to_string(index) + ")";
         char* err = nullptr;
         if (sqlite3_exec(db, ddl.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
             std::string msg = err ? err : "unknown fault";
             sqlite3_free(err);
-            throw KorError(errnum::kUnspecified,
-                           "Worksheet '" + name + "' cannot be read: " + msg);
+            throw KorError(errnum::kUnspecified, "Worksheet '" + name + "' cannot be read: " + msg);
         }
         out += "temp." + table;
         i = close;
@@ -259,7 +265,9 @@ SheetRecordset::SheetRecordset(std::shared_ptr<Workbook> book, const std::string
     step();
 }
 
-SheetRecordset::~SheetRecordset() { close(); }
+SheetRecordset::~SheetRecordset() {
+    close();
+}
 
 void SheetRecordset::close() {
     if (stmt_) sqlite3_finalize(stmt_);
@@ -295,9 +303,12 @@ Value SheetRecordset::field(int ordinal) const {
         throw KorError(errnum::kItemNotFound,
                        "No field number " + std::to_string(ordinal) + " in the current row.");
     switch (sqlite3_column_type(stmt_, ordinal)) {
-        case SQLITE_NULL: return Value::null();
-        case SQLITE_INTEGER: return Value::number(double(sqlite3_column_int64(stmt_, ordinal)));
-        case SQLITE_FLOAT: return Value::number(sqlite3_column_double(stmt_, ordinal));
+        case SQLITE_NULL:
+            return Value::null();
+        case SQLITE_INTEGER:
+            return Value::number(double(sqlite3_column_int64(stmt_, ordinal)));
+        case SQLITE_FLOAT:
+            return Value::number(sqlite3_column_double(stmt_, ordinal));
         default: {
             const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, ordinal));
             std::string s(t ? t : "", size_t(sqlite3_column_bytes(stmt_, ordinal)));

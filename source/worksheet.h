@@ -20,7 +20,7 @@ namespace kordb {
 void registerSheetModule(sqlite3* db, Workbook* book);
 
 class SheetRecordset {
-public:
+  public:
     // Runs sql over book; throws KorError naming the sheet, column or fault.
     SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql);
     ~SheetRecordset();
@@ -37,7 +37,7 @@ public:
     bool hasField(std::string_view name) const { return ordinalOf(name) >= 0; }
     void close();
 
-private:
+  private:
     int ordinalOf(std::string_view name) const;
     void step();
 

@@ -43,7 +43,8 @@ TEST(Workbook, HeaderNamesFillGapsAndRepeatsDeterministically) {
 TEST(Workbook, MixedColumnIsTextOverEveryRowNotOnlyTheFirstEight) {
     // Twenty numeric codes, then text: nothing may come back Null or as 1001.0.
     std::string rows = R"(["ItemCode","Price","Qty"])";
-    for (int i = 0; i < 20; ++i) rows += ",[" + std::to_string(1001 + i) + ",12.5," + std::to_string(i) + "]";
+    for (int i = 0; i < 20; ++i)
+        rows += ",[" + std::to_string(1001 + i) + ",12.5," + std::to_string(i) + "]";
     rows += R"(,["X-1",7,null])";
     auto dir = scratchDir("mixed");
     auto file = writeWorkbook(dir / "m.xls", R"({"sheets":[{"name":"S","rows":[)" + rows + "]}]}");
@@ -104,8 +105,8 @@ TEST(WorkbookCache, ParsesOnceAndAgainWhenTheFileChanges) {
     auto a = cache.get(file.string());
     EXPECT_EQ(cache.get(file.string()), a);
     writeWorkbook(file, R"({"sheets":[{"name":"B","rows":[["x"],[1],[2]]}]})");
-    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) +
-                                               std::chrono::seconds(2));
+    std::filesystem::last_write_time(
+        file, std::filesystem::last_write_time(file) + std::chrono::seconds(2));
     auto b = cache.get(file.string());
     EXPECT_NE(b, a);
     EXPECT_EQ(b->sheetName(0), "B");

@@ -11,7 +11,7 @@ namespace kordb {
 namespace {
 
 class Worksheet : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto dir = test::scratchDir("worksheet");
         path = test::writeWorkbook(dir / "w.xls", R"({"sheets":[
@@ -80,8 +80,9 @@ TEST_F(Worksheet, GroupByCountsCaseBlindSkipsNullsAndSortsByKey) {
 }
 
 TEST_F(Worksheet, PluGroupingByPairs) {
-    Rows r = rows("Select Count(PluCode), PluCode, ItemCode From [KINV_MT_ITEM$] Group By "
-                  "PluCode, ItemCode");
+    Rows r = rows(
+        "Select Count(PluCode), PluCode, ItemCode From [KINV_MT_ITEM$] Group By "
+        "PluCode, ItemCode");
     int repeated = 0;
     for (auto& row : r)
         if (row[0] != "0" && row[0] != "1") {

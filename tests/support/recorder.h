@@ -18,7 +18,7 @@ struct Box {
 };
 
 class Recorder : public Operator {
-public:
+  public:
     // Window-like state the procedures read and write.
     std::string fields[5];
     std::vector<std::string> comboItems;
