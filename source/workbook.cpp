@@ -117,7 +117,10 @@ Workbook::Workbook(const std::string& path) : path_(path) {
 
 sqlite3* Workbook::database() {
     if (db_) return db_;
-    if (sqlite3_open(":memory:", &db_) != SQLITE_OK) {
+    // One thread uses it: no per-call locking.
+    if (sqlite3_open_v2(":memory:", &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         sqlite3_close(db_);
         db_ = nullptr;
         fail("The worksheet query engine cannot be started.");
@@ -272,7 +275,9 @@ const Workbook::Sheet& Workbook::sheet(int index) {
 }
 
 Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
-    const Sheet& sh = sheet(sheetIndex);
+    // Called once per cell read: the sheet's analysis is looked up only when missing.
+    const Sheet& sh = sheets_[size_t(sheetIndex)].analysed ? sheets_[size_t(sheetIndex)]
+                                                           : sheet(sheetIndex);
     select(sheetIndex);
     Raw r = rawCell(row + 1, col);
     if (sh.kinds[col] != ColumnKind::Mixed || r.type == Raw::Null || r.type == Raw::Text) return r;

@@ -19,6 +19,7 @@ struct SheetTable {
     sqlite3_vtab base{};
     Workbook* book = nullptr;
     int sheet = 0;
+    int columns = 0;
 };
 
 struct SheetCursor {
@@ -68,6 +69,7 @@ int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqli
     auto* t = new SheetTable;
     t->book = book;
     t->sheet = index;
+    t->columns = int(sh->columns.size());
     *out = &t->base;
     return SQLITE_OK;
 }
@@ -113,7 +115,7 @@ int sheetEof(sqlite3_vtab_cursor* c) {
 int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
     auto* cur = reinterpret_cast<SheetCursor*>(c);
     auto* t = reinterpret_cast<SheetTable*>(c->pVtab);
-    if (col >= int(t->book->sheet(t->sheet).columns.size())) {
+    if (col >= t->columns) {
         sqlite3_result_null(ctx);
         return SQLITE_OK;
     }
