@@ -20,60 +20,18 @@
 #include <vector>
 
 #include "app/procedures.h"
+#include "bench/bench_util.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"
 
 using namespace kordb;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::BenchOperator;
+using bench::Clock;
+using bench::cpuSeconds;
 
 namespace {
-
-double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// A window that keeps its list like a list box does, and notes when each line arrived.
-class BenchOperator : public Operator {
-  public:
-    std::string fields[5];
-    std::string combo;
-    std::vector<std::string> list;
-    std::vector<Clock::time_point> lineTimes;
-    std::vector<std::string> boxes;
-
-    void listClear() override { list.clear(); }
-    void listAdd(const std::string& line) override {
-        list.push_back(line);
-        lineTimes.push_back(Clock::now());
-    }
-    void listRefresh() override {}
-    int messageBox(const std::string& text, const std::string&, Icon, Buttons) override {
-        boxes.push_back(text);
-        return kAnswerOk;
-    }
-    void setVerifyEnabled(bool) override {}
-    void setStartEnabled(bool) override {}
-    void showConnected() override {}
-    void setFocus(Control) override {}
-    std::string fieldText(int i) override { return fields[i]; }
-    void setFieldText(int i, const std::string& t) override { fields[i] = t; }
-    std::string comboText() override { return combo; }
-    void comboClear() override {}
-    void comboAdd(const std::string&) override {}
-    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
-                                             const std::string&) override {
-        return std::nullopt;
-    }
-};
 
 void run(const std::string& cmd) {
     if (std::system(cmd.c_str()) != 0) {
@@ -120,7 +78,7 @@ double floorSeconds(odbc::Connection& c, long trips, double& cpu) {
         st.execute();
         st.fetchAll();
     }
-    double s = since(t);
+    double s = bench::secondsSince(t);
     cpu = cpuSeconds() - cpu0;
     return s;
 }
@@ -164,7 +122,7 @@ void timed(double& best, double& bestCpu, Fn fn) {
     double cpu = cpuSeconds();
     auto t = Clock::now();
     fn();
-    double s = since(t);
+    double s = bench::secondsSince(t);
     if (s < best) best = s, bestCpu = cpuSeconds() - cpu;
 }
 
@@ -282,7 +240,7 @@ int main(int argc, char** argv) {
         // Parsed before any clock starts, as a verification run would have done.
         auto t = Clock::now();
         f.workbooks.get(items.string());
-        std::printf("item workbook parse (not timed below): %.3f s\n", since(t));
+        std::printf("item workbook parse (not timed below): %.3f s\n", bench::secondsSince(t));
 
         std::printf("best of %d runs each; floor = best time per SELECT 1 round trip\n", reps);
         {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/procedures.h"
+#include "bench/bench_util.h"
 #include "settings/settings_store.h"
 
 namespace fs = std::filesystem;
@@ -27,45 +28,10 @@ using namespace kordb;
 namespace {
 
 // An operator that only counts what a run shows.
-class QuietOperator : public Operator {
-  public:
-    size_t lines = 0;
-    std::vector<std::string> boxes;
-    std::string path;
-    std::string sheet = "KINV_MT_ITEM";
-
-    void listClear() override { lines = 0; }
-    void listAdd(const std::string&) override { ++lines; }
-    void listRefresh() override {}
-    int messageBox(const std::string& text, const std::string&, Icon, Buttons) override {
-        boxes.push_back(text);
-        return kAnswerOk;
-    }
-    void setVerifyEnabled(bool) override {}
-    void setStartEnabled(bool) override {}
-    void showConnected() override {}
-    void setFocus(Control) override {}
-    std::string fieldText(int index) override { return index == 4 ? path : std::string(); }
-    void setFieldText(int, const std::string&) override {}
-    std::string comboText() override { return sheet; }
-    void comboClear() override {}
-    void comboAdd(const std::string&) override {}
-    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
-                                             const std::string&) override {
-        return std::nullopt;
-    }
-};
-
 double seconds(const std::function<void()>& work) {
     auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double peakMegabytes() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_maxrss) / 1024.0;
 }
 
 uintmax_t linesIn(const fs::path& file) {
@@ -107,8 +73,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    QuietOperator ui;
-    ui.path = workbook.string();
+    bench::BenchOperator ui;
+    ui.combo = "KINV_MT_ITEM";
+    ui.fields[4] = workbook.string();
     SettingsStore store(folder / "config");
     Form form(ui, store, program);
     form.st.KeyColumn = "ItemCode";
@@ -120,7 +87,7 @@ int main(int argc, char** argv) {
     bool failed = std::any_of(ui.boxes.begin(), ui.boxes.end(),
                               [](const std::string& b) { return b.find("Verifying") != 0; });
     std::printf("rows %s, date columns %s, list lines %zu, result \"%s\"%s\n", rows.c_str(),
-                dates.c_str(), ui.lines, ui.boxes.empty() ? "" : ui.boxes.back().c_str(),
+                dates.c_str(), ui.list.size(), ui.boxes.empty() ? "" : ui.boxes.back().c_str(),
                 failed ? " (with error boxes!)" : "");
     for (const char* suffix : {"_Migrate_NULL.txt", "_Migrate_DUPLICATE.txt", "_Migrate_PLUERR.txt",
                                "_Migrate_CODEERR.txt", "_Migrate_OK.txt"})
@@ -150,6 +117,6 @@ int main(int argc, char** argv) {
     std::printf("  CheckDuplicateKeys (with DUPLICATE listing)    %7.3f s\n", best(dups));
     std::printf("  CheckDuplicatePlu (with PLUERR listing)        %7.3f s\n", best(plus));
     std::printf("  CheckCodeValues \"OK\"                           %7.3f s\n", best(listing));
-    std::printf("peak memory (ru_maxrss): %.1f MB\n", peakMegabytes());
+    std::printf("peak memory (ru_maxrss): %.1f MB\n", bench::peakMegabytes());
     return failed ? 1 : 0;
 }

@@ -1,8 +1,6 @@
 // Worksheet access at the format's limit: a 65,535-row by 80-column item sheet.
 // Times loading it, reading SELECT * to the end, and the duplicate-key grouping.
-//   bench_worksheet [WORKBOOK]   (default: writes one with bench/make_item_sheet.py)
-
-#include <sys/resource.h>
+//   bench_worksheet [WORKBOOK]   (default: writes one with bench/make_verify_workbook.py)
 
 #include <chrono>
 #include <cstdio>
@@ -10,34 +8,25 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "source/worksheet.h"
 
 using namespace kordb;
-using Clock = std::chrono::steady_clock;
-
-static double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-static long peakMb() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss / 1024;
-}
+using bench::Clock;
+using bench::secondsSince;
 
 int main(int argc, char** argv) {
     std::string path = argc > 1 ? argv[1] : "/tmp/kordb-bench-items.xls";
     if (argc <= 1 && !std::filesystem::exists(path)) {
         std::string src = std::filesystem::path(__FILE__).parent_path().string();
-        std::string cmd =
-            "/usr/bin/python3 '" + src + "/make_item_sheet.py' '" + path + "' --faults";
+        std::string cmd = "/usr/bin/python3 '" + src + "/make_verify_workbook.py' '" + path + "'";
         std::printf("writing %s ...\n", path.c_str());
         if (std::system(cmd.c_str()) != 0) return 1;
     }
     auto t0 = Clock::now();
     auto book = std::make_shared<Workbook>(path);
     const auto& sheet = book->sheet(book->findSheet("KINV_MT_ITEM"));
-    double load = since(t0);
+    double load = secondsSince(t0);
 
     auto t1 = Clock::now();
     size_t cells = 0, bytes = 0;
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
                 if (v.isText()) bytes += v.rawText().size();
             }
     }
-    double selectAll = since(t1);
+    double selectAll = secondsSince(t1);
 
     auto t2 = Clock::now();
     size_t groups = 0, dups = 0;
@@ -62,7 +51,7 @@ int main(int argc, char** argv) {
             if (rs.field(0).toNumber() > 1) ++dups;
         }
     }
-    double groupBy = since(t2);
+    double groupBy = secondsSince(t2);
 
     std::printf("sheet: %u rows x %zu columns, %zu cells read (%zu text bytes)\n", sheet.dataRows,
                 sheet.columns.size(), cells, bytes);
@@ -71,6 +60,6 @@ int main(int argc, char** argv) {
     std::printf("load + SELECT *:                 %.3f s   (target < 0.6 s)\n", load + selectAll);
     std::printf("group by ItemCode (%zu groups, %zu repeated): %.3f s   (target < 0.2 s)\n", groups,
                 dups, groupBy);
-    std::printf("peak memory: %ld MB   (target < 300 MB)\n", peakMb());
+    std::printf("peak memory: %.0f MB   (target < 300 MB)\n", bench::peakMegabytes());
     return 0;
 }

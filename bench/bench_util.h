@@ -1,0 +1,68 @@
+#pragma once
+// What the benchmarks share: a clock, peak memory, and a window stand-in that keeps its list
+// as a list box does and notes when each line arrived.
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/operator.h"
+
+namespace kordb::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+inline double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+inline double peakMegabytes() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_maxrss) / 1024.0;
+}
+
+class BenchOperator : public Operator {
+  public:
+    std::string fields[5];
+    std::string combo;
+    std::vector<std::string> list;
+    std::vector<Clock::time_point> lineTimes;
+    std::vector<std::string> boxes;
+
+    void listClear() override { list.clear(); }
+    void listAdd(const std::string& line) override {
+        list.push_back(line);
+        lineTimes.push_back(Clock::now());
+    }
+    void listRefresh() override {}
+    int messageBox(const std::string& text, const std::string&, Icon, Buttons) override {
+        boxes.push_back(text);
+        return kAnswerOk;
+    }
+    void setVerifyEnabled(bool) override {}
+    void setStartEnabled(bool) override {}
+    void showConnected() override {}
+    void setFocus(Control) override {}
+    std::string fieldText(int i) override { return fields[i]; }
+    void setFieldText(int i, const std::string& t) override { fields[i] = t; }
+    std::string comboText() override { return combo; }
+    void comboClear() override {}
+    void comboAdd(const std::string&) override {}
+    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
+                                             const std::string&) override {
+        return std::nullopt;
+    }
+};
+
+}  // namespace kordb::bench
