@@ -5,7 +5,9 @@
 #include <iostream>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -355,7 +357,11 @@ void CliOperator::drawProgress(bool force) {
 
 CliEnvironment systemEnvironment() {
     CliEnvironment env;
-#ifndef _WIN32
+#ifdef _WIN32
+    env.stdinIsTerminal = ::_isatty(::_fileno(stdin)) != 0;
+    env.stdoutIsTerminal = ::_isatty(::_fileno(stdout)) != 0;
+    env.stderrIsTerminal = ::_isatty(::_fileno(stderr)) != 0;
+#else
     env.stdinIsTerminal = ::isatty(STDIN_FILENO) == 1;
     env.stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;

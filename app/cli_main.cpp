@@ -3,5 +3,10 @@
 #include "app/cli.h"
 
 int main(int argc, char** argv) {
-    return kordb::runCli(argc, argv, std::cout, std::cerr, kordb::systemEnvironment());
+    try {
+        return kordb::runCli(argc, argv, std::cout, std::cerr, kordb::systemEnvironment());
+    } catch (const std::exception& e) {
+        std::cerr << "# kordb-cli: " << e.what() << "\n";
+        return kordb::kExitNoSource;
+    }
 }

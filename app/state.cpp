@@ -6,7 +6,9 @@
 #include <fstream>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -40,22 +42,25 @@ fs::path errorFileFolder(const fs::path& programFolder) {
         }
     }
 #endif
-    fs::path data =
-        fs::path(
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString()) /
-        "KORDB";
+    fs::path data = fs::path(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                 .toStdU16String()) /
+                    "KORDB";
     fs::create_directories(data, ec);
     return data;
 }
 
 fs::path executableFolder() {
     std::error_code ec;
-#ifndef _WIN32
+#ifdef _WIN32
+    wchar_t buf[32768];
+    DWORD n = GetModuleFileNameW(nullptr, buf, DWORD(std::size(buf)));
+    if (n > 0 && n < std::size(buf)) return fs::path(std::wstring(buf, n)).parent_path();
+#else
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) return self.parent_path();
 #endif
     if (QCoreApplication::instance())
-        return fs::path(QCoreApplication::applicationDirPath().toStdString());
+        return fs::path(QCoreApplication::applicationDirPath().toStdU16String());
     return fs::current_path(ec);
 }
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace kordb {
 
 namespace {
@@ -15,6 +17,9 @@ QString q(std::string_view s) {
 }
 char asciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 }  // namespace
 
@@ -38,7 +43,8 @@ int compareNoCase(std::string_view a, std::string_view b) {
     if (isAscii(a) && isAscii(b)) {
         size_t n = std::min(a.size(), b.size());
         for (size_t i = 0; i < n; ++i) {
-            char x = asciiUpper(a[i]), y = asciiUpper(b[i]);
+            // Folded to lower case, as Qt folds the non-ASCII case: one order for both.
+            char x = asciiLower(a[i]), y = asciiLower(b[i]);
             if (x != y) return (unsigned char)x < (unsigned char)y ? -1 : 1;
         }
         return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);

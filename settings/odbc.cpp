@@ -260,6 +260,7 @@ Statement::~Statement() {
 
 void Statement::prepare(const std::string& sql) {
     sql_ = sql;
+    columns_.clear();
     std::u16string w = wide(sql);
     check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
 }
@@ -360,6 +361,7 @@ void Statement::execute() {
 
 void Statement::execDirect(const std::string& sql) {
     sql_ = sql;
+    columns_.clear();
     SQLFreeStmt(stmt_, SQL_CLOSE);
     std::u16string w = wide(sql);
     check(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);

@@ -2,6 +2,9 @@
 // A thin RAII layer over ODBC: environment, connection and statement handles, diagnostics
 // turned into KorError, Unicode text both ways, and results fetched to the client in full.
 
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers need its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

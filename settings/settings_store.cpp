@@ -111,8 +111,8 @@ void writeOwnerOnly(const fs::path& file, const std::string& content) {
 
 SettingsStore::SettingsStore(fs::path folder) : folder_(std::move(folder)) {
     if (folder_.empty())
-        folder_ = fs::path(
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString());
+        folder_ = fs::path(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                               .toStdU16String());
 }
 
 fs::path SettingsStore::fileFor(const std::string& app) const {

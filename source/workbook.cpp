@@ -276,8 +276,8 @@ const Workbook::Sheet& Workbook::sheet(int index) {
 
 Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
     // Called once per cell read: the sheet's analysis is looked up only when missing.
-    const Sheet& sh = sheets_[size_t(sheetIndex)].analysed ? sheets_[size_t(sheetIndex)]
-                                                           : sheet(sheetIndex);
+    const Sheet& sh =
+        sheets_[size_t(sheetIndex)].analysed ? sheets_[size_t(sheetIndex)] : sheet(sheetIndex);
     select(sheetIndex);
     Raw r = rawCell(row + 1, col);
     if (sh.kinds[col] != ColumnKind::Mixed || r.type == Raw::Null || r.type == Raw::Text) return r;

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <memory>
 
 #include "app/errors.h"
 #include "app/text.h"
@@ -86,9 +87,15 @@ int sheetDisconnect(sqlite3_vtab* v) {
 
 int sheetOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
     auto* t = reinterpret_cast<SheetTable*>(v);
-    auto* c = new SheetCursor;
-    c->rows = t->book->sheet(t->sheet).dataRows;
-    *out = &c->base;
+    auto c = std::make_unique<SheetCursor>();
+    try {
+        c->rows = t->book->sheet(t->sheet).dataRows;
+    } catch (const std::exception& e) {
+        sqlite3_free(v->zErrMsg);
+        v->zErrMsg = sqlite3_mprintf("%s", e.what());
+        return SQLITE_ERROR;
+    }
+    *out = &c.release()->base;
     return SQLITE_OK;
 }
 
@@ -119,7 +126,14 @@ int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
         sqlite3_result_null(ctx);
         return SQLITE_OK;
     }
-    Workbook::Raw r = t->book->raw(t->sheet, cur->row, static_cast<uint16_t>(col));
+    Workbook::Raw r;
+    try {
+        r = t->book->raw(t->sheet, cur->row, static_cast<uint16_t>(col));
+    } catch (const std::exception& e) {
+        // Nothing may unwind through the engine's C frames.
+        sqlite3_result_error(ctx, e.what(), -1);
+        return SQLITE_OK;
+    }
     switch (r.type) {
         case Workbook::Raw::Null:
             sqlite3_result_null(ctx);
