@@ -102,12 +102,12 @@ TEST_F(VerifyRun, DuplicatedCodesWithQuotesAreListedAndFailTheRun) {
 
     EXPECT_TRUE(criticalBoxes().empty()) << criticalBoxes()[0].text;
     // Grouped in ascending case-blind order: punctuation before letters.
-    EXPECT_EQ(ui.list, (Lines{"Verifying....", "Duplicated Item Code ... [[KINV_MT_CLASS$]]",
-                              "Duplicated Item Code ... [O'Neil]",
-                              "Duplicated Item Code ... [x') Or ('1'='1]",
-                              "Code Error Detected for O'Neil", "Code Error Detected for O'Neil",
-                              "Code Error Detected for x') Or ('1'='1",
-                              "Code Error Detected for x') Or ('1'='1", "Verifying Completed."}));
+    EXPECT_EQ(ui.list,
+              (Lines{"Verifying....", "Duplicated Item Code ... [[KINV_MT_CLASS$]]",
+                     "Duplicated Item Code ... [O'Neil]",
+                     "Duplicated Item Code ... [x') Or ('1'='1]", "Code Error Detected for O'Neil",
+                     "Code Error Detected for O'Neil", "Code Error Detected for x') Or ('1'='1",
+                     "Code Error Detected for x') Or ('1'='1", "Verifying Completed."}));
     expectResult(ui, true);
     EXPECT_EQ(lines(kCodeErrFileSuffix),
               (Lines{"O'Neil\tO'Neil\tFirst\tP1\t1", "O'Neil\tO'Neil\tSecond\tP3\t3",
