@@ -35,6 +35,16 @@ void trapCheckError(Form& f, ErrorFileWriter* files, const std::exception& e) {
     f.st.ErrFound = true;
 }
 
+// Lists every row of the gathered codes in mode's file and adds the codes to the run's
+// exclusions. Duplicates fail the run even when the listing finds none of their rows.
+void listDuplicates(Form& f, const std::string& mode) {
+    AppState& st = f.st;
+    const bool found = !st.DupKeys.empty();
+    if (found) CheckCodeValues(f, mode);
+    if (st.ErrCount != 0 || found) st.ErrFound = true;
+    st.ErrKeys += st.DupKeys;
+}
+
 }  // namespace
 
 bool HasQuoteOrSpace(std::string_view text) {
@@ -98,12 +108,7 @@ void CheckDuplicateKeys(Form& f) {
             rs->moveNext();
         }
         rs->close();
-        const bool found = !st.DupKeys.empty();
-        if (found) CheckCodeValues(f, "DUPLICATE");
-        // A duplicated code fails the run even when the listing finds none of its rows, as
-        // with an all-numeric code column, whose numbers never equal the quoted codes.
-        if (st.ErrCount != 0 || found) st.ErrFound = true;
-        st.ErrKeys += st.DupKeys;
+        listDuplicates(f, "DUPLICATE");
     } catch (const std::exception& e) {
         trapCheckError(f, nullptr, e);
     }
@@ -126,10 +131,7 @@ void CheckDuplicatePlu(Form& f) {
             rs->moveNext();
         }
         rs->close();
-        const bool found = !st.DupKeys.empty();
-        if (found) CheckCodeValues(f, "PLUERR");
-        if (st.ErrCount != 0 || found) st.ErrFound = true;
-        st.ErrKeys += st.DupKeys;
+        listDuplicates(f, "PLUERR");
     } catch (const std::exception& e) {
         trapCheckError(f, nullptr, e);
     }

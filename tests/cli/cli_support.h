@@ -59,20 +59,6 @@ inline std::string jsonBook(const std::vector<std::string>& sheets) {
     return r + "]}";
 }
 
-// Every column the item migration reads.
-inline std::vector<std::string> itemColumns() {
-    std::vector<std::string> c = {"ItemCode", "ItemName", "AppCode", "PosDescription"};
-    for (int n = 1; n <= 10; ++n) c.push_back("PosDescription" + std::to_string(n));
-    for (int n = 1; n <= 10; ++n) c.push_back("ClassCode" + std::to_string(n));
-    for (const char* s : {"BasedMeasure", "BasedUnitPrice", "BasedUnitCost", "MinBasedUnitPrice",
-                          "MaxBasedUnitPrice", "WarningQty", "ReorderQty", "MaxQty", "MinQty"})
-        c.push_back(s);
-    for (int n = 1; n <= 30; ++n) c.push_back("AdvPrice" + std::to_string(n));
-    c.push_back("DefCreditorCode");
-    c.push_back("PluCode");
-    return c;
-}
-
 struct Item {
     std::string code;  // JSON cell
     std::string name;  // JSON cell

@@ -76,16 +76,7 @@ std::string num(double d) {
 }
 
 std::vector<std::string> itemHeader() {
-    std::vector<std::string> h = {"ItemCode", "ItemName", "AppCode", "PosDescription"};
-    for (int n = 1; n <= 10; ++n) h.push_back("PosDescription" + std::to_string(n));
-    for (int n = 1; n <= 10; ++n) h.push_back("ClassCode" + std::to_string(n));
-    for (const char* c : {"BasedMeasure", "BasedUnitPrice", "BasedUnitCost", "MinBasedUnitPrice",
-                          "MaxBasedUnitPrice", "WarningQty", "ReorderQty", "MaxQty", "MinQty"})
-        h.push_back(c);
-    for (int n = 1; n <= 30; ++n) h.push_back("AdvPrice" + std::to_string(n));
-    h.push_back("DefCreditorCode");
-    h.push_back("PluCode");
-    return h;
+    return itemColumns();
 }
 
 std::vector<std::string> debtorHeader(const std::string& party) {

@@ -106,6 +106,19 @@ std::vector<std::vector<std::string>> query(const Destination& d, const std::str
     return out;
 }
 
+std::vector<std::string> itemColumns() {
+    std::vector<std::string> c = {"ItemCode", "ItemName", "AppCode", "PosDescription"};
+    for (int n = 1; n <= 10; ++n) c.push_back("PosDescription" + std::to_string(n));
+    for (int n = 1; n <= 10; ++n) c.push_back("ClassCode" + std::to_string(n));
+    for (const char* s : {"BasedMeasure", "BasedUnitPrice", "BasedUnitCost", "MinBasedUnitPrice",
+                          "MaxBasedUnitPrice", "WarningQty", "ReorderQty", "MaxQty", "MinQty"})
+        c.push_back(s);
+    for (int n = 1; n <= 30; ++n) c.push_back("AdvPrice" + std::to_string(n));
+    c.push_back("DefCreditorCode");
+    c.push_back("PluCode");
+    return c;
+}
+
 std::string readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), {});

@@ -31,6 +31,9 @@ void execSql(const Destination& d, const std::string& statements);
 // All rows of a query, each value as text (Null as "<null>").
 std::vector<std::vector<std::string>> query(const Destination& d, const std::string& sql);
 
+// Every worksheet column the item migration reads, in its order.
+std::vector<std::string> itemColumns();
+
 // Reads a file whole.
 std::string readFile(const std::filesystem::path& file);
 
