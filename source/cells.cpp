@@ -1,0 +1,75 @@
+#include "source/cells.h"
+
+#include <algorithm>
+
+namespace kordb {
+
+void SheetCells::add(uint32_t row, uint32_t col, Cell cell) {
+    if (row >= kMaxRows || col >= kMaxColumns)
+        throw ReadError("a cell lies beyond the last row or column a worksheet can have");
+    if (cells_ >= kMaxCells)
+        throw ReadError("the worksheet holds more than " + std::to_string(kMaxCells) +
+                        " cells, more than can be read");
+    if (row >= rows_.size()) rows_.resize(size_t(row) + 1);
+    cell.col = uint16_t(col);
+    auto& cells = rows_[row];
+    if (!cells.empty() && cells.back().col >= cell.col) {
+        // Out of order or repeated: rare, so a search is cheap enough.
+        auto it = std::lower_bound(cells.begin(), cells.end(), cell.col,
+                                   [](const Cell& c, uint16_t k) { return c.col < k; });
+        if (it != cells.end() && it->col == cell.col) {
+            *it = cell;
+            return;
+        }
+        cells.insert(it, cell);
+    } else {
+        cells.push_back(cell);
+    }
+    ++cells_;
+    columns_ = std::max(columns_, col + 1);
+}
+
+uint32_t SheetCells::addString(std::string s) {
+    strings_.push_back(std::move(s));
+    return uint32_t(strings_.size() - 1);
+}
+
+const Cell* SheetCells::at(uint32_t row, uint32_t col) const {
+    if (row >= rows_.size()) return nullptr;
+    const auto& cells = rows_[row];
+    // Rows are read left to right, and most rows are dense: try the direct slot first.
+    if (col < cells.size() && cells[col].col == col) return &cells[col];
+    auto it = std::lower_bound(cells.begin(), cells.end(), col,
+                               [](const Cell& c, uint32_t k) { return c.col < k; });
+    return it != cells.end() && it->col == col ? &*it : nullptr;
+}
+
+void SheetCells::finish() {
+    // Drop trailing rows that hold nothing: row count is one past the last stored cell.
+    while (!rows_.empty() && rows_.back().empty()) rows_.pop_back();
+}
+
+const char* errorText(uint8_t code) {
+    switch (code) {
+        case 0x00:
+            return "#NULL!";
+        case 0x07:
+            return "#DIV/0!";
+        case 0x0F:
+            return "#VALUE!";
+        case 0x17:
+            return "#REF!";
+        case 0x1D:
+            return "#NAME?";
+        case 0x24:
+            return "#NUM!";
+        case 0x2A:
+            return "#N/A";
+        case 0x2B:
+            return "#GETTING_DATA";
+        default:
+            return "#ERROR";
+    }
+}
+
+}  // namespace kordb

@@ -1,0 +1,94 @@
+#pragma once
+// The seam between the workbook readers (.xls, .xlsx/.xlsm, .ods) and the worksheet layer:
+// sheet names, and each sheet's cells by row and column, typed as the file stored them.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kordb {
+
+// A workbook that cannot be read, with the reason in words an operator understands. The
+// reason does not name the file: the caller adds that.
+class ReadError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Cell {
+    enum class Type : uint8_t { Empty, Number, Text, Boolean, Date, Error };
+    // Number: the value. Boolean: 1 or 0. Date: the serial day number in the workbook's date
+    // system (see SheetCells::date1904), a fraction for the time of day.
+    double number = 0;
+    uint32_t text = 0;  // Text: index into SheetCells::strings
+    uint16_t col = 0;   // zero-based column
+    Type type = Type::Empty;
+    // Error: the Excel error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!,
+    // 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A); 0xFF for an error the file names otherwise.
+    uint8_t error = 0;
+};
+
+// One worksheet's cells. Readers never store Empty cells.
+class SheetCells {
+  public:
+    // Columns beyond this are refused as damage (Excel's own limit).
+    static constexpr uint32_t kMaxColumns = 16384;
+    static constexpr uint32_t kMaxRows = 1048576;
+    // More cells than this are refused rather than exhausting memory (16 bytes each).
+    static constexpr size_t kMaxCells = size_t(24) << 20;
+
+    // Adds a cell at (row, col), both zero-based; a later cell at the same place replaces
+    // the earlier one. Throws ReadError past the limits above.
+    void add(uint32_t row, uint32_t col, Cell cell);
+    // Interns a text and gives its index for Cell::text.
+    uint32_t addString(std::string s);
+
+    // Rows: one past the last row holding a cell; columns: one past the last column.
+    uint32_t rowCount() const { return uint32_t(rows_.size()); }
+    uint32_t columnCount() const { return columns_; }
+    // The cell at (row, col), or nullptr where the sheet holds nothing.
+    const Cell* at(uint32_t row, uint32_t col) const;
+    // The cells of a row in column order (after finish()).
+    const std::vector<Cell>& row(uint32_t r) const { return rows_[r]; }
+    const std::string& string(uint32_t index) const { return strings_[index]; }
+    size_t cellCount() const { return cells_; }
+
+    // Puts every row in column order; readers call it once when the sheet is read.
+    void finish();
+
+    bool date1904 = false;  // the workbook counts days from 1904-01-01 (else from 1899-12-30)
+
+  private:
+    std::vector<std::vector<Cell>> rows_;
+    std::vector<std::string> strings_;
+    uint32_t columns_ = 0;
+    size_t cells_ = 0;
+};
+
+// An open workbook of any kind the tool reads. Reading a sheet costs nothing until asked.
+class WorkbookReader {
+  public:
+    virtual ~WorkbookReader() = default;
+    // Every sheet's name as its tab shows it, in workbook order, hidden sheets too.
+    virtual const std::vector<std::string>& sheetNames() const = 0;
+    // Reads sheet index (0-based) into out; throws ReadError.
+    virtual void readSheet(size_t index, SheetCells& out) = 0;
+};
+
+// Opens path, choosing the reader by the file's content, not its name. Throws ReadError
+// naming what the file is when it is no workbook the tool reads.
+std::unique_ptr<WorkbookReader> openWorkbookReader(const std::string& path);
+
+// The readers, for the dispatcher and the fuzz targets: each takes the whole file in memory.
+// A compound file (.xls; also tells an Excel 5.0/95 workbook, an encrypted OOXML package and
+// other compound documents apart):
+std::unique_ptr<WorkbookReader> openXlsReader(std::string bytes);
+// A zip package (.xlsx, .xlsm, .ods; tells .xlsb and other zip files apart):
+std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes);
+
+// The text Excel shows for an error code ("#N/A").
+const char* errorText(uint8_t code);
+
+}  // namespace kordb
