@@ -12,8 +12,8 @@
 #endif
 
 #include "app/procedures.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "core/state.h"
+#include "core/text.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"
 #include "source/workbook.h"
@@ -260,11 +260,9 @@ void CliOperator::listAdd(const std::string& line) {
     }
 }
 
-int CliOperator::messageBox(const std::string& text, const std::string& title, Icon icon,
+int CliOperator::messageBox(const std::string& text, const std::string& title, Icon,
                             Buttons buttons) {
     clearProgress();
-    // The bare box (no title, no icon) is the error-number box of the migration's trap.
-    if (icon == Icon::Critical || (title.empty() && icon == Icon::None)) ++errorBoxes_;
     std::string line = (title.empty() ? std::string(kAppCaption) : title) + ": " + joinLines(text);
     if (buttons == Buttons::Ok) {
         err_ << line << '\n' << std::flush;
@@ -285,7 +283,6 @@ int CliOperator::messageBox(const std::string& text, const std::string& title, I
         err_ << line << '\n';
         note("answered No: standard input is not a terminal and --yes was not given");
     }
-    lastAnswer_ = answer;
     // Time spent waiting for the answer is no part of the rate.
     started_ = std::chrono::steady_clock::now();
     return answer;
@@ -416,7 +413,7 @@ bool fillConnectionFields(Form& form, CliOperator& op, const CliArgs& a,
 
 uint32_t sheetRows(Form& form, const std::string& sheet) {
     try {
-        auto book = form.workbooks.get(form.ui.fieldText(4));
+        auto book = workbookCache(form).get(form.ui.fieldText(4));
         int index = book->findSheet(sheet);
         if (index < 0) index = book->findSheet(trimUpper(sheet));
         return index < 0 ? 0 : book->sheet(index).dataRows;
@@ -451,9 +448,9 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     op.setPath({path.string(), path.filename().string()});
     CSearch_Click(form);
 
-    int boxes = op.errorBoxes();
+    int errors = form.outcome.errors;
     Combo1_DropDown(form);
-    if (op.errorBoxes() > boxes) return kExitNoSource;
+    if (form.outcome.errors > errors) return kExitNoSource;
     if (a.verb == "sheets") {
         for (const std::string& name : op.comboItems()) out << name << '\n';
         out << std::flush;
@@ -477,14 +474,18 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
         op.note("connecting to " + op.fieldText(0) + ", database " + op.fieldText(1) + ", user " +
                 op.fieldText(2));
         OpenDestination(form);
-        if (!form.st.DestConn || !form.st.DestConn->isOpen()) return kExitNoSource;
+        if (!form.st.DestConn || !form.st.DestConn->isOpen()) {
+            // The window stays silent about the driver's reason; a script needs it.
+            op.note("the connection failed: " + form.outcome.lastError);
+            return kExitNoSource;
+        }
     }
 
     if (a.verb == "verify" || !a.noVerify) {
         op.note("error files: " + form.errorFolder.string());
-        boxes = op.errorBoxes();
+        errors = form.outcome.errors;
         CVerify_Click(form);
-        bool clean = op.startEnabled() && op.errorBoxes() == boxes;
+        bool clean = !form.st.ErrFound && form.outcome.errors == errors;
         if (a.verb == "verify") return clean ? kExitOk : kExitFindings;
         if (!clean) {
             op.note("verification found an error: " + sheet + " was not migrated");
@@ -496,16 +497,16 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
                   : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
                                         : CliOperator::Confirm::No);
     uint32_t total = env.stderrIsTerminal ? sheetRows(form, sheet) : 0;
-    boxes = op.errorBoxes();
+    errors = form.outcome.errors;
     auto started = std::chrono::steady_clock::now();
     op.startProgress(total);
     CConvert_Click(form);
     op.stopProgress();
-    if (op.errorBoxes() > boxes) {
+    if (form.outcome.errors > errors) {
         op.note("the migration of " + sheet + " reported an error");
         return kExitFindings;
     }
-    if (!op.lastAnswerYes()) {
+    if (form.st.ConfirmAnswer != std::to_string(kAnswerYes)) {
         op.note("not confirmed: " + sheet + " was not migrated");
         return kExitUsage;
     }

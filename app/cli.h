@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace kordb {
 
@@ -54,11 +54,6 @@ class CliOperator : public Operator {
     // Selects the combo entry at index, as a click in the list would.
     void pick(int index) { comboIndex_ = index; }
 
-    // Boxes that reported an error: the critical icon, or the bare error-number box.
-    int errorBoxes() const { return errorBoxes_; }
-    bool startEnabled() const { return startEnabled_; }
-    bool lastAnswerYes() const { return lastAnswer_ == kAnswerYes; }
-
     // While on, every List1 line counts as a row done on the terminal's progress line.
     void startProgress(uint32_t totalRows);
     void stopProgress();
@@ -72,7 +67,7 @@ class CliOperator : public Operator {
     int messageBox(const std::string& text, const std::string& title, Icon icon,
                    Buttons buttons) override;
     void setVerifyEnabled(bool) override {}
-    void setStartEnabled(bool on) override { startEnabled_ = on; }
+    void setStartEnabled(bool) override {}
     void showConnected() override {}
     void setFocus(Control) override {}
     std::string fieldText(int index) override;
@@ -95,9 +90,6 @@ class CliOperator : public Operator {
     std::vector<std::string> combo_;
     int comboIndex_ = -1;
     std::optional<FileChoice> choice_;
-    int errorBoxes_ = 0;
-    bool startEnabled_ = false;
-    int lastAnswer_ = 0;
 
     bool progressOn_ = false;
     bool progressShown_ = false;

@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "app/operator.h"
-#include "app/state.h"
+#include "core/operator.h"
+#include "core/state.h"
 #include "settings/settings_store.h"
 
 class QFileDialog;

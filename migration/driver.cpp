@@ -2,8 +2,10 @@
 
 #include <string>
 
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/tables.h"
+#include "core/text.h"
+#include "migration/migration.h"
+#include "source/selection.h"
 
 namespace kordb {
 
@@ -16,7 +18,7 @@ void CConvert_Click(Form& f) {
         // No selected entry gives an empty name, which the master table migration reports
         // as a missing worksheet.
         f.st.SheetName = trimUpper(f.ui.comboText());
-        if (f.st.SheetName == "KINV_MT_ITEM")
+        if (f.st.SheetName == table::kItem)
             MigrateItems(f);
         else
             MigrateMasterTable(f);

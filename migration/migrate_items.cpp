@@ -3,10 +3,12 @@
 #include <array>
 #include <string>
 
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/tables.h"
+#include "core/text.h"
+#include "migration/migration.h"
 #include "migration/row_writer.h"
 #include "settings/odbc.h"
+#include "source/selection.h"
 
 namespace kordb {
 
@@ -45,8 +47,8 @@ void MigrateItems(Form& f) {
         auto sheet = openSheet(f, "SELECT * FROM " + sheetRef(f.st.SheetName));
         f.ui.listClear();
         f.ui.listRefresh();
-        DestTable items(f.st.DestConn.get(), f.st.TableName, "ItemCode");
-        DestTable plus(f.st.DestConn.get(), "KINV_MT_PLU", "ItemCode");
+        DestTable items(f.st.DestConn.get(), f.st.TableName, table::kItemKey);
+        DestTable plus(f.st.DestConn.get(), table::kPlu, table::kItemKey);
 
         for (; !sheet->eof(); sheet->moveNext()) {
             const Value code = sheet->field("ItemCode");

@@ -4,11 +4,13 @@
 #include <new>
 #include <string>
 
-#include "app/errors.h"
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/tables.h"
+#include "core/text.h"
+#include "migration/migration.h"
 #include "migration/row_writer.h"
 #include "settings/odbc.h"
+#include "source/selection.h"
 
 namespace kordb {
 
@@ -64,9 +66,9 @@ void partyColumns(Form& f, const SheetRecordset& sheet, DestRecordset& rs,
 void MigrateMasterTable(Form& f) {
     try {
         auto sheet = openSheet(f, "SELECT * FROM " + sheetRef(f.st.SheetName));
-        const std::string table = f.st.TableName;
+        const std::string tableName = f.st.TableName;
         const std::string keyColumn = f.st.KeyColumn;
-        DestTable dest(f.st.DestConn.get(), table, keyColumn);
+        DestTable dest(f.st.DestConn.get(), tableName, keyColumn);
 
         for (; !sheet->eof(); sheet->moveNext()) {
             const Value keyCell = sheet->field(keyColumn);
@@ -81,11 +83,11 @@ void MigrateMasterTable(Form& f) {
             f.ui.listAdd("[" + keyCell.toText() + "]");
             rs.addNew();
             rs.set(keyColumn, Value::text(k));
-            if (table == "KINV_MT_CLASS")
+            if (tableName == table::kClass)
                 classColumns(*sheet, rs);
-            else if (table == "KLED_MT_DEBTOR")
+            else if (tableName == table::kDebtor)
                 partyColumns(f, *sheet, rs, "DebtorName");
-            else if (table == "KLED_MT_CREDITOR")
+            else if (tableName == table::kCreditor)
                 partyColumns(f, *sheet, rs, "CreditorName");
             rs.update();
         }
@@ -94,6 +96,7 @@ void MigrateMasterTable(Form& f) {
     } catch (const std::exception& e) {
         long number = errorNumberOf(e);
         if (number == errnum::kTableNotFound || number == errnum::kCommandText) {
+            recordError(f, e.what());
             showMessage(f, "MSSQL Table Not Found.", Icon::Critical);
         } else {
             // An empty title shows the application's own.

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 
 namespace kordb {
 
@@ -50,20 +50,8 @@ bool comparable(SQLSMALLINT type) {
     }
 }
 
-bool isCharType(SQLSMALLINT t) {
-    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR;
-}
-
-std::string dbmsName(odbc::Connection& conn) {
-    SQLWCHAR buf[128] = {};
-    SQLSMALLINT len = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(conn.handle(), SQL_DBMS_NAME, buf, sizeof buf, &len))) return {};
-    return toUpper(toUtf8(
-        std::u16string_view(reinterpret_cast<char16_t*>(buf), size_t(len) / sizeof(SQLWCHAR))));
-}
-
 [[noreturn]] void noCurrentRow() {
-    throw KorError(3021,
+    throw KorError(errnum::kNoCurrentRow,
                    "Either BOF or EOF is True, or the current record has been deleted. Requested "
                    "operation requires a current record.");
 }
@@ -111,7 +99,7 @@ DestTable::DestTable(odbc::Connection* conn, std::string_view tableName, std::st
     : conn_(conn), rawTable_(tableName), keyColumn_(std::move(keyColumn)) {
     if (conn_ && conn_->isOpen()) {
         quote_ = conn_->identifierQuote();
-        std::string dbms = dbmsName(*conn_);
+        const std::string& dbms = conn_->dbmsName();
         if (dbms.find("SQL SERVER") != std::string::npos)
             engine_ = Engine::SqlServer;
         else if (dbms.find("POSTGRES") != std::string::npos)
@@ -139,8 +127,11 @@ DestRecordset DestTable::lookup(const std::string& key) {
     SQLSMALLINT type = SQL_UNKNOWN_TYPE;
     if (!columns_.empty()) {
         auto it = byUpperName_.find(toUpper(keyColumn_));
-        if (it != byUpperName_.end() && isCharType(columns_[size_t(it->second)].sqlType))
-            type = columns_[size_t(it->second)].sqlType;
+        if (it != byUpperName_.end()) {
+            SQLSMALLINT t = columns_[size_t(it->second)].sqlType;
+            // Long text types cannot be compared with "=" on SQL Server.
+            if (odbc::isCharType(t) && t != SQL_LONGVARCHAR && t != SQL_WLONGVARCHAR) type = t;
+        }
     }
     lookup_->bind(1, Value::text(key), type);
     lookup_->execute();

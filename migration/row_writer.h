@@ -10,17 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/value.h"
 #include "settings/odbc.h"
-#include "source/value.h"
 
 namespace kordb {
-
-namespace errnum {
-// A found row that is no longer there when it is changed.
-inline constexpr long kRowNotLocated = -2147217864;
-// The destination connection was never opened, or its opening failed.
-inline constexpr long kConnectionClosed = 3709;
-}  // namespace errnum
 
 // A table name as a statement may carry it: a plain identifier stays as written, so that the
 // engine applies its own case rules; anything else is quoted, so that no name can change the

@@ -1,16 +1,9 @@
 #include "settings/destination.h"
 
-#ifdef _WIN32
-#include <windows.h>  // the ODBC headers need its types
-#endif
-#include <sql.h>
-#include <sqlext.h>
-
 #include <vector>
 
-#include "app/errors.h"
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "settings/odbc.h"
 
 namespace kordb {
@@ -64,28 +57,6 @@ std::string keyword(const std::map<std::string, std::string>& k,
     return {};
 }
 
-// Names listed by the driver manager: data sources (direction SQL_FETCH_FIRST..) or drivers.
-std::vector<std::string> listNames(bool drivers) {
-    std::vector<std::string> names;
-    SQLHENV env = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return names;
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLUSMALLINT dir = SQL_FETCH_FIRST;
-    for (;;) {
-        SQLCHAR name[512] = {}, desc[1024] = {};
-        SQLSMALLINT nameLen = 0, descLen = 0;
-        SQLRETURN rc =
-            drivers ? SQLDrivers(env, dir, name, sizeof name, &nameLen, desc, sizeof desc, &descLen)
-                    : SQLDataSources(env, dir, name, sizeof name, &nameLen, desc, sizeof desc,
-                                     &descLen);
-        if (!SQL_SUCCEEDED(rc)) break;
-        names.emplace_back(reinterpret_cast<char*>(name));
-        dir = SQL_FETCH_NEXT;
-    }
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-    return names;
-}
-
 }  // namespace
 
 std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
@@ -96,10 +67,10 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
     std::string credentials = ";DATABASE=" + braceQuote(database) + ";UID=" + braceQuote(user) +
                               ";PWD=" + braceQuote(password);
 
-    for (const std::string& dsn : listNames(false))
+    for (const std::string& dsn : odbc::dataSourceNames())
         if (equalsNoCase(dsn, server)) return "DSN=" + braceQuote(dsn) + credentials;
 
-    std::vector<std::string> drivers = listNames(true);
+    std::vector<std::string> drivers = odbc::driverNames();
     auto has = [&](const std::string& name) {
         for (auto& d : drivers)
             if (equalsNoCase(d, name)) return true;
@@ -125,49 +96,6 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
     throw KorError(errnum::kUnspecified,
                    "No SQL Server ODBC driver is installed (FreeTDS or Microsoft's), and '" +
                        server + "' is not a configured data source.");
-}
-
-void CCONNECT_Click(Form& f) {
-    try {
-        for (int i = 0; i <= 4; ++i) {
-            if (f.ui.fieldText(i).empty()) {
-                f.ui.messageBox("Empty Field !!!", "Message", Icon::Critical, Buttons::Ok);
-                f.ui.setFocus(fieldControl(i));
-                return;
-            }
-        }
-        if (f.ui.comboText().empty()) {
-            f.ui.messageBox("Empty Field !!!", "Message", Icon::Critical, Buttons::Ok);
-            f.ui.setFocus(Control::Combo1);
-            return;
-        }
-        OpenDestination(f);
-        // Saved whether or not the open succeeded: the operator's typing is kept either way.
-        f.settings.save(kSettingsApp, kSettingsSection, "cServer", f.ui.fieldText(0));
-        f.settings.save(kSettingsApp, kSettingsSection, "ConnTable", f.ui.fieldText(1));
-        f.settings.save(kSettingsApp, kSettingsSection, "cLogin", f.ui.fieldText(2));
-        f.settings.save(kSettingsApp, kSettingsSection, "cPassword", f.ui.fieldText(3));
-    } catch (const std::exception& e) {
-        showError(f, e);
-    }
-}
-
-void OpenDestination(Form& f) {
-    try {
-        f.ui.setVerifyEnabled(false);
-        f.st.DestConn.reset();
-        f.st.DestConn = std::make_unique<odbc::Connection>();
-        std::string s = assembleConnectionString(f.ui.fieldText(3), f.ui.fieldText(2),
-                                                 f.ui.fieldText(1), f.ui.fieldText(0));
-        f.st.DestConn->open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
-        f.ui.showConnected();
-        f.ui.setVerifyEnabled(true);
-    } catch (const std::exception&) {
-        // The driver's own text is not shown: the operator checks the four fields.
-        f.ui.messageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok);
-        f.ui.setStartEnabled(false);
-        f.ui.setVerifyEnabled(false);
-    }
 }
 
 }  // namespace kordb

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/text.h"
+#include "core/text.h"
 
 namespace kordb::odbc {
 
@@ -50,6 +50,8 @@ bool contains(const std::string& hay, const char* needle) {
     return h.find(needle) != std::string::npos;
 }
 
+}  // namespace
+
 bool isCharType(SQLSMALLINT t) {
     switch (t) {
         case SQL_CHAR:
@@ -64,6 +66,8 @@ bool isCharType(SQLSMALLINT t) {
             return false;
     }
 }
+
+namespace {
 
 bool isNumericType(SQLSMALLINT t) {
     switch (t) {
@@ -138,20 +142,10 @@ bool parseIso(const std::string& s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool
 
 }  // namespace
 
-long errorNumber(const std::string& state, const std::string& message) {
-    if (state == "42S02" || state == "42P01" || state == "S0002" ||
-        (state == "HY000" && contains(message, "no such table")))
-        return errnum::kTableNotFound;
-    if (state == "42000" || state == "42601" || state == "37000" ||
-        (state == "HY000" && contains(message, "syntax error")))
-        return errnum::kCommandText;
-    if (state.rfind("22", 0) == 0 || state == "07006") return errnum::kConversion;
-    return errnum::kUnspecified;
-}
-
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
     std::string firstState, text;
+    long firstNative = 0;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -164,14 +158,18 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
         len = std::min<SQLSMALLINT>(len, SQLSMALLINT(sizeof msg / sizeof msg[0] - 1));
         std::string m = stripVendorTags(
             toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len))));
-        if (firstState.empty()) firstState = st;
+        if (firstState.empty()) {
+            firstState = st;
+            firstNative = long(native);
+        }
         if (!m.empty() && text.find(m) == std::string::npos) {
             if (!text.empty()) text += " ";
             text += m;
         }
     }
     if (text.empty()) text = context.empty() ? "The database call failed." : context + " failed.";
-    throw KorError(errorNumber(firstState, text), text);
+    throw KorError(destinationErrorNumber(firstState, firstNative, text), text, firstState,
+                   firstNative);
 }
 
 // ---- Connection ------------------------------------------------------------------------------
@@ -196,19 +194,21 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     check(rc, SQL_HANDLE_DBC, dbc_, "Connecting");
     open_ = true;
 
-    SQLWCHAR buf[256] = {};
-    SQLSMALLINT len = 0;
-    if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_IDENTIFIER_QUOTE_CHAR, buf, sizeof buf, &len))) {
-        std::string q = toUtf8(
-            std::u16string_view(reinterpret_cast<char16_t*>(buf), size_t(len) / sizeof(SQLWCHAR)));
-        if (!q.empty() && q != " ") quote_ = q;
-    }
-    std::memset(buf, 0, sizeof buf);
-    if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_NAME, buf, sizeof buf, &len)))
-        driverName_ = toUtf8(
-            std::u16string_view(reinterpret_cast<char16_t*>(buf), size_t(len) / sizeof(SQLWCHAR)));
+    std::string q = info(SQL_IDENTIFIER_QUOTE_CHAR);
+    if (!q.empty() && q != " ") quote_ = q;
+    driverName_ = info(SQL_DRIVER_NAME);
+    dbmsName_ = toUpper(info(SQL_DBMS_NAME));
     // The SQLite driver keeps text as UTF-8 and has no wide entry points.
     wide_ = !contains(driverName_, "sqlite");
+}
+
+std::string Connection::info(SQLUSMALLINT what) {
+    SQLWCHAR buf[256] = {};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, what, buf, sizeof buf, &len))) return {};
+    size_t chars = std::min(size_t(std::max<SQLSMALLINT>(len, 0)) / sizeof(SQLWCHAR),
+                            sizeof buf / sizeof buf[0] - 1);
+    return toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf), chars));
 }
 
 std::vector<std::string> Connection::primaryKey(const std::string& table) {
@@ -222,22 +222,16 @@ std::vector<std::string> Connection::primaryKey(const std::string& table) {
     if (lower != table) tries.push_back(lower);
     if (upper != table) tries.push_back(upper);
     for (const std::string& name : tries) {
-        std::vector<std::pair<int, std::string>> cols;
-        std::u16string w = wide(name);
-        SQLHSTMT h = SQL_NULL_HSTMT;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &h);
-        if (SQL_SUCCEEDED(SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS))) {
-            while (SQL_SUCCEEDED(SQLFetch(h))) {
-                char colName[1024] = {};
-                SQLLEN ind = 0;
-                SQLSMALLINT seq = 0;
-                SQLLEN seqInd = 0;
-                SQLGetData(h, 4, SQL_C_CHAR, colName, sizeof colName, &ind);
-                SQLGetData(h, 5, SQL_C_SSHORT, &seq, 0, &seqInd);
-                if (ind > 0) cols.emplace_back(seq, std::string(colName));
-            }
+        Statement st(*this);
+        try {
+            st.primaryKeys(name);
+        } catch (const KorError&) {
+            continue;  // a driver without the catalog call: no key known
         }
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
+        std::vector<std::pair<double, std::string>> cols;
+        for (auto& row : st.fetchAll())
+            if (row.size() >= 5 && !row[3].isNull())
+                cols.emplace_back(row[4].isNumber() ? row[4].toNumber() : 0, row[3].toText());
         if (!cols.empty()) {
             std::sort(cols.begin(), cols.end());
             std::vector<std::string> names;
@@ -248,10 +242,63 @@ std::vector<std::string> Connection::primaryKey(const std::string& table) {
     return {};
 }
 
+// Names listed by the driver manager: data sources or drivers.
+static std::vector<std::string> listNames(bool drivers) {
+    std::vector<std::string> names;
+    SQLUSMALLINT dir = SQL_FETCH_FIRST;
+    for (;;) {
+        SQLCHAR name[512] = {}, desc[1024] = {};
+        SQLSMALLINT nameLen = 0, descLen = 0;
+        SQLRETURN rc = drivers ? SQLDrivers(environment(), dir, name, sizeof name, &nameLen, desc,
+                                            sizeof desc, &descLen)
+                               : SQLDataSources(environment(), dir, name, sizeof name, &nameLen,
+                                                desc, sizeof desc, &descLen);
+        if (!SQL_SUCCEEDED(rc)) break;
+        names.emplace_back(reinterpret_cast<char*>(name));
+        dir = SQL_FETCH_NEXT;
+    }
+    return names;
+}
+
+std::vector<std::string> dataSourceNames() {
+    return listNames(false);
+}
+
+std::vector<std::string> driverNames() {
+    return listNames(true);
+}
+
 // ---- Statement -------------------------------------------------------------------------------
 
 Statement::Statement(Connection& conn) : conn_(conn) {
-    check(SQLAllocHandle(SQL_HANDLE_STMT, conn.handle(), &stmt_), SQL_HANDLE_DBC, conn.handle());
+    check(SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc_, &stmt_), SQL_HANDLE_DBC, conn.dbc_);
+    // Drivers without a timeout of their own say so with a warning that changes nothing.
+    SQLSetStmtAttrW(stmt_, SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kStatementTimeoutSeconds)),
+                    0);
+}
+
+void Statement::checkRun(SQLRETURN rc) {
+    try {
+        check(rc, SQL_HANDLE_STMT, stmt_);
+    } catch (const KorError& e) {
+        // HYT00 from the driver's own timer; 57014 when the server cancelled the statement.
+        if (e.sqlstate() != "HYT00" && e.sqlstate() != "57014") throw;
+        throw KorError(e.number(),
+                       "Timeout expired: the destination did not answer within " +
+                           std::to_string(kStatementTimeoutSeconds) +
+                           " seconds (a row may be locked by another connection). " +
+                           e.description(),
+                       e.sqlstate(), e.nativeCode());
+    }
+}
+
+void Statement::primaryKeys(const std::string& table) {
+    sql_.clear();
+    columns_.clear();
+    std::u16string w = wide(table);
+    checkRun(SQLPrimaryKeysW(stmt_, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS));
+    describe();
 }
 
 Statement::~Statement() {
@@ -261,6 +308,14 @@ Statement::~Statement() {
 void Statement::prepare(const std::string& sql) {
     sql_ = sql;
     columns_.clear();
+    // A UTF-8 driver gets the text as it is: the driver manager's conversion would follow the
+    // process locale, which need not be UTF-8.
+    if (!conn_.wideText()) {
+        std::string n = sql;
+        check(SQLPrepareA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size())),
+              SQL_HANDLE_STMT, stmt_);
+        return;
+    }
     std::u16string w = wide(sql);
     check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
 }
@@ -355,7 +410,7 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
 
 void Statement::execute() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    check(SQLExecute(stmt_), SQL_HANDLE_STMT, stmt_);
+    checkRun(SQLExecute(stmt_));
     describe();
 }
 
@@ -363,8 +418,13 @@ void Statement::execDirect(const std::string& sql) {
     sql_ = sql;
     columns_.clear();
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    std::u16string w = wide(sql);
-    check(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
+    if (conn_.wideText()) {
+        std::u16string w = wide(sql);
+        checkRun(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())));
+    } else {
+        std::string n = sql;
+        checkRun(SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size())));
+    }
     describe();
 }
 

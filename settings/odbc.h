@@ -12,14 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "app/errors.h"
-#include "source/value.h"
+#include "core/errors.h"
+#include "core/value.h"
 
 namespace kordb::odbc {
 
-// Number for the diagnostics of a failed call: missing table and malformed statement get the
-// numbers the error traps look for; everything else a number of its own.
-long errorNumber(const std::string& sqlstate, const std::string& message);
+// How long one destination statement may take before it is given up: a row locked by another
+// connection must not stop a migration for good.
+inline constexpr int kStatementTimeoutSeconds = 30;
+
+// Text columns of any length.
+bool isCharType(SQLSMALLINT sqlType);
+
+// The names the driver manager lists.
+std::vector<std::string> dataSourceNames();
+std::vector<std::string> driverNames();
 
 class Connection {
   public:
@@ -31,22 +38,27 @@ class Connection {
     // Opens with a complete ODBC connection string; throws KorError with the driver's text.
     void open(const std::string& connectionString, int loginTimeoutSeconds);
     bool isOpen() const { return open_; }
-    SQLHDBC handle() const { return dbc_; }
 
     // The quote character the driver expects around identifiers ("\"" when it names none).
     const std::string& identifierQuote() const { return quote_; }
     const std::string& driverName() const { return driverName_; }
+    // The engine's product name, upper-cased ("MICROSOFT SQL SERVER", "POSTGRESQL", "SQLITE").
+    const std::string& dbmsName() const { return dbmsName_; }
     // Whether text travels as UTF-16 (drivers that take it) or UTF-8.
     bool wideText() const { return wide_; }
 
     std::vector<std::string> primaryKey(const std::string& table);
 
   private:
+    friend class Statement;
+    std::string info(SQLUSMALLINT what);
+
     SQLHDBC dbc_ = SQL_NULL_HDBC;
     bool open_ = false;
     bool wide_ = true;
     std::string quote_ = "\"";
     std::string driverName_;
+    std::string dbmsName_;
 };
 
 struct ColumnInfo {
@@ -70,6 +82,8 @@ class Statement {
               SQLULEN size = 0, SQLSMALLINT digits = 0);
     void execute();
     void execDirect(const std::string& sql);
+    // The catalog's primary-key columns of table, in key order.
+    void primaryKeys(const std::string& table);
 
     const std::vector<ColumnInfo>& columns() const { return columns_; }
     // Every row of the current result, fetched at once; closes the cursor.
@@ -79,6 +93,8 @@ class Statement {
     const std::string& sql() const { return sql_; }
 
   private:
+    // Runs rc's call, naming the timeout when it was the statement timeout that ended it.
+    void checkRun(SQLRETURN rc);
     void describe();
     Value getData(int col);
 

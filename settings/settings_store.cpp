@@ -14,8 +14,8 @@
 #include <unistd.h>
 #endif
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 
 namespace kordb {
 

@@ -1,29 +1,12 @@
-// Start-up restore, workbook choice, the worksheet list, and worksheet access.
+// Workbook choice, the worksheet list, and worksheet access.
 
-#include "app/procedures.h"
-#include "app/text.h"
+#include "source/selection.h"
+
+#include "core/tables.h"
+#include "core/text.h"
 #include "source/workbook.h"
 
 namespace kordb {
-
-void showMessage(Form& f, const std::string& text, Icon icon) {
-    f.ui.messageBox(text, "Message", icon, Buttons::Ok);
-}
-
-void showError(Form& f, const std::exception& e) {
-    showMessage(f, e.what(), Icon::Critical);
-}
-
-void Form_Load(Form& f) {
-    try {
-        f.ui.setFieldText(0, f.settings.get(kSettingsApp, kSettingsSection, "cserver"));
-        f.ui.setFieldText(1, f.settings.get(kSettingsApp, kSettingsSection, "ConnTable"));
-        f.ui.setFieldText(2, f.settings.get(kSettingsApp, kSettingsSection, "clogin"));
-        f.ui.setFieldText(3, f.settings.get(kSettingsApp, kSettingsSection, "cpassword"));
-    } catch (const std::exception& e) {
-        showError(f, e);
-    }
-}
 
 void CSearch_Click(Form& f) {
     try {
@@ -56,23 +39,20 @@ void LoadSheetNames(Form& f) {
     }
 }
 
-std::string keyColumnFor(std::string_view tableName) {
-    if (tableName == "KINV_MT_ITEM") return "ItemCode";
-    if (tableName == "KINV_MT_CLASS") return "ClassCode";
-    if (tableName == "KLED_MT_DEBTOR") return "DebtorCode";
-    if (tableName == "KLED_MT_CREDITOR") return "CreditorCode";
-    return {};
-}
-
 void Combo1_Click(Form& f) {
     try {
         f.st.TableName = trimUpper(f.ui.comboText());
         // An unknown table keeps the key column of the last known one.
-        std::string key = keyColumnFor(f.st.TableName);
+        std::string key = table::keyColumnFor(f.st.TableName);
         if (!key.empty()) f.st.KeyColumn = key;
     } catch (const std::exception& e) {
         showError(f, e);
     }
+}
+
+WorkbookCache& workbookCache(Form& f) {
+    if (!f.workbooks) f.workbooks = std::make_shared<WorkbookCache>();
+    return *f.workbooks;
 }
 
 std::string sheetRef(std::string_view name) {
@@ -80,7 +60,7 @@ std::string sheetRef(std::string_view name) {
 }
 
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
-    auto book = f.workbooks.get(f.ui.fieldText(4));
+    auto book = workbookCache(f).get(f.ui.fieldText(4));
     f.st.SheetSQL = sql;
     return std::make_unique<SheetRecordset>(std::move(book), sql);
 }

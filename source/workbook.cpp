@@ -8,8 +8,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "source/worksheet.h"
 
 namespace kordb {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "source/value.h"
+#include "core/value.h"
 
 struct sqlite3;
 

@@ -5,14 +5,12 @@
 #include <cstring>
 #include <memory>
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 
 namespace kordb {
 
 namespace {
-
-constexpr long kColumnMissing = -2147217904;  // no value given for a column the sheet lacks
 
 // ---- virtual table over one worksheet ------------------------------------------------------
 
@@ -245,9 +243,9 @@ std::string resolveSheets(Workbook& book, const std::string& sql, std::string& l
                                 const std::string& sheet) {
     const std::string noColumn = "no such column: ";
     if (msg.rfind(noColumn, 0) == 0)
-        throw KorError(kColumnMissing, "Column '" + msg.substr(noColumn.size()) +
-                                           "' not found in the header row of worksheet '" + sheet +
-                                           "'.");
+        throw KorError(errnum::kColumnMissing, "Column '" + msg.substr(noColumn.size()) +
+                                                   "' not found in the header row of worksheet '" +
+                                                   sheet + "'.");
     throw KorError(errnum::kCommandText,
                    "Syntax error in worksheet statement (" + msg + "): " + sql);
 }
@@ -310,7 +308,9 @@ void SheetRecordset::step() {
 }
 
 void SheetRecordset::moveNext() {
-    if (eof_) throw KorError(3021, "Either BOF or EOF is True: there is no current row.");
+    if (eof_)
+        throw KorError(errnum::kNoCurrentRow,
+                       "Either BOF or EOF is True: there is no current row.");
     step();
 }
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "source/value.h"
+#include "core/value.h"
 #include "source/workbook.h"
 
 struct sqlite3;

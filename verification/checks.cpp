@@ -1,8 +1,9 @@
 // The checks of a verification run: empty keys, duplicated keys, repeated PLU codes, and the
 // listing that writes every selected row to its error file.
 
-#include "app/procedures.h"
+#include "source/selection.h"
 #include "verification/error_files.h"
+#include "verification/verification.h"
 
 namespace kordb {
 

@@ -1,8 +1,10 @@
 // The Verify button: runs the checks that apply to the chosen worksheet and lets Start go
 // ahead only when none of them found an error.
 
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/tables.h"
+#include "core/text.h"
+#include "source/selection.h"
+#include "verification/verification.h"
 
 namespace kordb {
 
@@ -18,7 +20,7 @@ void CVerify_Click(Form& f) {
         st.SheetName = trimUpper(f.ui.comboText());
 
         CheckNullValues(f);
-        if (st.SheetName == "KINV_MT_ITEM") {
+        if (st.SheetName == table::kItem) {
             CheckDuplicateKeys(f);
             CheckDuplicatePlu(f);
         }

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/errors.h"
+#include "core/errors.h"
 
 namespace kordb {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/text.h"
-#include "source/value.h"
+#include "core/text.h"
+#include "core/value.h"
 
 namespace kordb::test {
 

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "app/text.h"
+#include "core/text.h"
 #include "tests/migration/fixture.h"
 
 namespace kordb::test {

@@ -1,7 +1,7 @@
 // Class, debtor, creditor and other master worksheets: new keys inserted with their column
 // rules, existing and empty keys skipped, the closing message and the two error paths.
 
-#include "app/errors.h"
+#include "core/errors.h"
 #include "tests/migration/fixture.h"
 
 namespace kordb::test {
@@ -151,7 +151,7 @@ TEST_P(Master, ErrorAtTheNthNewRowKeepsTheRowsBefore) {
          {{"ClassCode", str("C4")}, {"ClassName", str("far too long a name")}},
          {{"ClassCode", str("C5")}, {"ClassName", str("ok")}}});
     ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_TRUE(isBox(ui.boxes[0], std::to_string(errnum::kUnspecified), "", Icon::None));
+    EXPECT_TRUE(isBox(ui.boxes[0], std::to_string(errnum::kIntegrity), "", Icon::None));
     EXPECT_EQ(ui.boxes[1].icon, Icon::Critical);
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[C1]", "[C3]", "[C4]"}));
     EXPECT_EQ(rows("SELECT ClassCode FROM KINV_MT_CLASS ORDER BY ClassCode"),

@@ -2,7 +2,7 @@
 // and how table names are kept from changing a statement.
 
 #include "migration/row_writer.h"
-#include "app/errors.h"
+#include "core/errors.h"
 #include "settings/odbc.h"
 #include "tests/migration/fixture.h"
 

@@ -1,7 +1,7 @@
 // The Start button: the confirmation, the choice of migration by the listed name, and the
 // closing "Completed." after every run, a failed one included.
 
-#include "app/errors.h"
+#include "core/errors.h"
 #include "migration/row_writer.h"
 #include "settings/odbc.h"
 #include "tests/migration/fixture.h"

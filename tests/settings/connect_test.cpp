@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/procedures.h"
+#include "settings/connect.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
+#include "settings/settings_store.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"
 

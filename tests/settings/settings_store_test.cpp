@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "app/errors.h"
+#include "core/errors.h"
 #include "settings/settings_store.h"
 #include "tests/support/test_env.h"
 

@@ -4,7 +4,9 @@
 
 #include <fstream>
 
-#include "app/procedures.h"
+#include "settings/connect.h"
+#include "settings/settings_store.h"
+#include "source/selection.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"
 

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "app/errors.h"
+#include "core/errors.h"
 #include "source/workbook.h"
 #include "tests/support/test_env.h"
 

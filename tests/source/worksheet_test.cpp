@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "source/worksheet.h"
 #include "tests/support/test_env.h"
 

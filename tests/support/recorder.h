@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace kordb::test {
 

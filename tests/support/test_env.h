@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "source/value.h"
+#include "core/value.h"
 
 namespace kordb::test {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/errors.h"
+#include "core/errors.h"
 #include "source/workbook.h"
 #include "tests/verification/verify_fixture.h"
 #include "verification/error_files.h"

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/procedures.h"
-#include "app/text.h"
+#include "core/text.h"
 #include "settings/settings_store.h"
+#include "source/selection.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"
+#include "verification/verification.h"
 
 namespace kordb::test {
 

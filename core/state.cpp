@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "core/state.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -12,8 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "settings/odbc.h"
-
 namespace kordb {
 
 namespace fs = std::filesystem;
@@ -26,6 +24,20 @@ Form::Form(Operator& ui_, SettingsStore& settings_, fs::path programFolder_)
       settings(settings_),
       programFolder(std::move(programFolder_)),
       errorFolder(errorFileFolder(programFolder)) {}
+
+void showMessage(Form& f, const std::string& text, Icon icon) {
+    f.ui.messageBox(text, "Message", icon, Buttons::Ok);
+}
+
+void recordError(Form& f, const std::string& description) {
+    ++f.outcome.errors;
+    f.outcome.lastError = description;
+}
+
+void showError(Form& f, const std::exception& e) {
+    recordError(f, e.what());
+    showMessage(f, e.what(), Icon::Critical);
+}
 
 fs::path errorFileFolder(const fs::path& programFolder) {
     std::error_code ec;

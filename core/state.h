@@ -7,15 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "app/operator.h"
-#include "settings/settings_store.h"
-#include "source/workbook.h"
+#include "core/operator.h"
 
 namespace kordb {
 
+// Owned here, defined on the floors above: the state only holds them.
 namespace odbc {
 class Connection;
 }
+class SettingsStore;
+class WorkbookCache;
 
 inline constexpr const char* kAppCaption = "Korvin Database Migration Tools";
 inline constexpr const char* kVersionLine = "Ver 7.0 [20090407]";
@@ -35,7 +36,7 @@ struct AppState {
     int16_t LoopIndex = 0;
 
     // Module level.
-    std::unique_ptr<odbc::Connection> DestConn;
+    std::shared_ptr<odbc::Connection> DestConn;
     std::string SheetSQL;
     std::string DestSQL;
     std::string PluSQL;
@@ -48,6 +49,13 @@ struct AppState {
     ~AppState();
 };
 
+// What the procedures report having done, so that a caller without a window can tell an
+// outcome without reading the boxes.
+struct Outcome {
+    int errors = 0;         // errors reported by a trap, each also shown in its box
+    std::string lastError;  // the description of the latest
+};
+
 // One window's procedures: the operator they talk to, the state they share, and where their
 // files live. Every event procedure takes a Form.
 struct Form {
@@ -55,11 +63,19 @@ struct Form {
 
     Operator& ui;
     SettingsStore& settings;
-    std::filesystem::path programFolder;  // the running executable's folder
-    std::filesystem::path errorFolder;    // where error files go (programFolder when writable)
-    WorkbookCache workbooks;
+    std::filesystem::path programFolder;       // the running executable's folder
+    std::filesystem::path errorFolder;         // where error files go (programFolder when writable)
+    std::shared_ptr<WorkbookCache> workbooks;  // made on first use by the worksheet layer
     AppState st;
+    Outcome outcome;
 };
+
+// A box of the program's own: title "Message", OK.
+void showMessage(Form& f, const std::string& text, Icon icon);
+// The common trap: records the error and shows its description with the critical icon.
+void showError(Form& f, const std::exception& e);
+// Records an error whose trap reacts in its own way.
+void recordError(Form& f, const std::string& description);
 
 // The folder error files go to: folder itself when it can be written, otherwise the per-user
 // data folder "KORDB".
