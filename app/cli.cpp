@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -28,6 +29,7 @@ constexpr const char* kPasswordVariable = "KORDB_PASSWORD";
 
 constexpr const char* kUsage =
     "usage: kordb-cli sheets WORKBOOK\n"
+    "       kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
     "       kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
     "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
     "       kordb-cli --help\n";
@@ -41,6 +43,17 @@ constexpr const char* kHelp =
     "Commands\n"
     "  kordb-cli sheets WORKBOOK\n"
     "      Prints the workbook's sheet names, one a line, in workbook order.\n"
+    "\n"
+    "  kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
+    "      Prints the sheet as the tool reads it, tab-separated: the header row (the\n"
+    "      column names), then one line per data row, every column. Numbers are the\n"
+    "      shortest decimal that reads back to the same value, dates ISO 8601, empty\n"
+    "      cells and error values nothing; a tab, CR, LF or backslash inside a text is\n"
+    "      written \\t, \\r, \\n, \\\\. A column holding both numbers and text is read\n"
+    "      as text throughout, as Verify and Start read it.\n"
+    "        --rows N     stops after N data rows.\n"
+    "        --types      adds, after the header, each column's type: text, number,\n"
+    "                     date or empty.\n"
     "\n"
     "  kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
     "      Verifies one sheet as the window's Verify button does, and appends the rows\n"
@@ -103,75 +116,105 @@ constexpr const char* kHelp =
 
 struct CliArgs {
     std::string verb;
-    std::string workbook;
-    std::optional<std::string> sheet, server, database, user;
+    std::string file;  // the workbook, or the journal of undo
+    std::optional<std::string> sheet, server, database, user, rows;
     bool yes = false;
     bool noVerify = false;
+    bool atomic = false;
+    bool types = false;
     bool help = false;
     bool version = false;
 };
 
+// Each command, what it takes as its one argument, and whether it needs --sheet.
+struct VerbSpec {
+    std::string_view name;
+    std::string_view argument;
+    bool needsSheet;
+};
+constexpr VerbSpec kVerbs[] = {
+    {"sheets", "WORKBOOK", false}, {"cells", "WORKBOOK", true},   {"verify", "WORKBOOK", true},
+    {"plan", "WORKBOOK", true},    {"migrate", "WORKBOOK", true}, {"undo", "JOURNAL", false},
+};
+
+// Each option: a flag or a value, and the commands it goes with (empty: every command).
+struct OptionSpec {
+    std::string_view name;
+    std::string_view alias;
+    bool CliArgs::*flag;
+    std::optional<std::string> CliArgs::*value;
+    std::string_view verbs;
+};
+constexpr std::string_view kConnecting = "verify plan migrate undo";
+constexpr OptionSpec kOptions[] = {
+    {"--help", "-h", &CliArgs::help, nullptr, ""},
+    {"--version", "", &CliArgs::version, nullptr, ""},
+    {"--yes", "-y", &CliArgs::yes, nullptr, "verify migrate undo"},
+    {"--no-verify", "", &CliArgs::noVerify, nullptr, "migrate"},
+    {"--atomic", "", &CliArgs::atomic, nullptr, "migrate"},
+    {"--types", "", &CliArgs::types, nullptr, "cells"},
+    {"--rows", "", nullptr, &CliArgs::rows, "cells"},
+    {"--sheet", "", nullptr, &CliArgs::sheet, "cells verify plan migrate"},
+    {"--server", "", nullptr, &CliArgs::server, kConnecting},
+    {"--database", "", nullptr, &CliArgs::database, kConnecting},
+    {"--user", "", nullptr, &CliArgs::user, kConnecting},
+};
+
+bool listsWord(std::string_view list, std::string_view word) {
+    while (!list.empty()) {
+        size_t end = list.find(' ');
+        if (list.substr(0, end) == word) return true;
+        if (end == std::string_view::npos) break;
+        list.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+// Reads one option at argv[i] into a; returns the problem, or empty.
+std::string readOption(int argc, char** argv, int& i, CliArgs& a, std::vector<std::string>& given) {
+    std::string arg = argv[i];
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+        name = arg.substr(0, eq);
+        inlineValue = arg.substr(eq + 1);
+    }
+    if (name == "--password" || name == "-p")
+        return std::string(
+                   "the password is not taken from the command line, where other users could "
+                   "read it: set ") +
+               kPasswordVariable;
+    for (const OptionSpec& o : kOptions) {
+        if (name != o.name && name != o.alias) continue;
+        given.emplace_back(o.name);
+        if (o.flag) {
+            if (inlineValue) return "option " + name + " takes no value";
+            a.*o.flag = true;
+        } else if (inlineValue) {
+            a.*o.value = *inlineValue;
+        } else if (i + 1 < argc) {
+            a.*o.value = argv[++i];
+        } else {
+            return "option " + name + " needs a value";
+        }
+        return {};
+    }
+    return "unknown option " + name;
+}
+
 // Returns the problem with the command line, or empty when it is usable.
 std::string parseArgs(int argc, char** argv, CliArgs& a) {
-    std::vector<std::string> positional;
+    std::vector<std::string> positional, given;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
-            continue;
+        } else if (std::string problem = readOption(argc, argv, i, a, given); !problem.empty()) {
+            return problem;
         }
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        if (size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
-        }
-        auto flag = [&](bool& target) -> std::string {
-            if (inlineValue) return "option " + name + " takes no value";
-            target = true;
-            return {};
-        };
-        auto value = [&](std::optional<std::string>& target) -> std::string {
-            if (inlineValue) {
-                target = *inlineValue;
-            } else if (i + 1 < argc) {
-                target = argv[++i];
-            } else {
-                return "option " + name + " needs a value";
-            }
-            return {};
-        };
-        std::string problem;
-        if (name == "--help" || name == "-h") {
-            problem = flag(a.help);
-        } else if (name == "--version") {
-            problem = flag(a.version);
-        } else if (name == "--yes" || name == "-y") {
-            problem = flag(a.yes);
-        } else if (name == "--no-verify") {
-            problem = flag(a.noVerify);
-        } else if (name == "--sheet") {
-            problem = value(a.sheet);
-        } else if (name == "--server") {
-            problem = value(a.server);
-        } else if (name == "--database") {
-            problem = value(a.database);
-        } else if (name == "--user") {
-            problem = value(a.user);
-        } else if (name == "--password" || name == "-p") {
-            return std::string(
-                       "the password is not taken from the command line, where other "
-                       "users could read it: set ") +
-                   kPasswordVariable;
-        } else {
-            return "unknown option " + name;
-        }
-        if (!problem.empty()) return problem;
     }
     if (a.help || a.version) return {};
     if (positional.empty()) return "no command given";
@@ -180,18 +223,26 @@ std::string parseArgs(int argc, char** argv, CliArgs& a) {
         a.help = true;
         return {};
     }
-    if (a.verb != "sheets" && a.verb != "verify" && a.verb != "migrate")
-        return "unknown command " + a.verb;
-    if (positional.size() < 2 || positional[1].empty()) return a.verb + " needs a WORKBOOK";
+    const VerbSpec* verb = nullptr;
+    for (const VerbSpec& v : kVerbs)
+        if (v.name == a.verb) verb = &v;
+    if (!verb) return "unknown command " + a.verb;
+    if (positional.size() < 2 || positional[1].empty())
+        return a.verb + " needs a " + std::string(verb->argument);
     if (positional.size() > 2) return "unexpected argument " + positional[2];
-    a.workbook = positional[1];
-    if (a.verb == "sheets") {
-        if (a.sheet || a.server || a.database || a.user || a.yes || a.noVerify)
-            return "sheets takes only a WORKBOOK";
-        return {};
+    a.file = positional[1];
+    for (const std::string& name : given)
+        for (const OptionSpec& o : kOptions)
+            if (o.name == name && !o.verbs.empty() && !listsWord(o.verbs, a.verb))
+                return "option " + name + " does not go with " + a.verb;
+    if (verb->needsSheet && (!a.sheet || a.sheet->empty())) return a.verb + " needs --sheet NAME";
+    if (a.rows) {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long n = std::strtoull(a.rows->c_str(), &end, 10);
+        if (a.rows->empty() || *end || errno || n > 0xFFFFFFFFull || (*a.rows)[0] == '-')
+            return "--rows takes a whole number of rows, not " + *a.rows;
     }
-    if (!a.sheet || a.sheet->empty()) return a.verb + " needs --sheet NAME";
-    if (a.verb == "verify" && a.noVerify) return "--no-verify belongs to migrate";
     return {};
 }
 
@@ -424,6 +475,147 @@ uint32_t sheetRows(Form& form, const std::string& sheet) {
 
 }  // namespace
 
+namespace {
+
+// Text of one cell for `cells`: one row stays one line.
+std::string escapeCell(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string cellText(const Value& v) {
+    return v.isNumber() ? formatNumberExact(v.toNumber()) : escapeCell(v.toText());
+}
+
+const char* kindName(Workbook::ColumnKind k) {
+    switch (k) {
+        case Workbook::ColumnKind::Empty:
+            return "empty";
+        case Workbook::ColumnKind::Number:
+            return "number";
+        case Workbook::ColumnKind::Date:
+            return "date";
+        case Workbook::ColumnKind::Text:
+        case Workbook::ColumnKind::Mixed:
+            break;
+    }
+    return "text";
+}
+
+// Notes each cell of the picked sheet that held an error value and was read as empty.
+void noteErrorCells(Form& form, CliOperator& op) {
+    try {
+        auto book = workbookCache(form).get(form.ui.fieldText(4));
+        int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
+        if (index < 0) return;
+        for (const auto& e : book->sheet(index).errors)
+            op.note("cell " + cellAddress(e.row, e.col) + " of sheet " + book->sheetName(index) +
+                    " holds the error " + errorText(e.code) + ", read as empty");
+    } catch (const std::exception&) {
+        // The procedures report what cannot be read.
+    }
+}
+
+// `cells`: the picked sheet as the worksheet layer reads it.
+int runCells(Form& form, CliOperator& op, const CliArgs& a, std::ostream& out) {
+    try {
+        auto sheet = openSheet(form, "SELECT * FROM " + sheetRef(trimUpper(op.comboText())));
+        std::string line;
+        for (int c = 0; c < sheet->fieldCount(); ++c)
+            line += (c ? "\t" : "") + escapeCell(sheet->fieldName(c));
+        out << line << '\n';
+        if (a.types) {
+            auto book = workbookCache(form).get(form.ui.fieldText(4));
+            int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
+            const auto& kinds = book->sheet(index).kinds;
+            line.clear();
+            for (size_t c = 0; c < kinds.size(); ++c)
+                line += std::string(c ? "\t" : "") + kindName(kinds[c]);
+            out << line << '\n';
+        }
+        unsigned long long limit = a.rows ? std::stoull(*a.rows) : ~0ull;
+        for (unsigned long long n = 0; n < limit && !sheet->eof(); ++n, sheet->moveNext()) {
+            line.clear();
+            for (int c = 0; c < sheet->fieldCount(); ++c)
+                line += (c ? "\t" : "") + cellText(sheet->field(c));
+            out << line << '\n';
+        }
+        out << std::flush;
+        return kExitOk;
+    } catch (const std::exception& e) {
+        showError(form, e);
+        return kExitNoSource;
+    }
+}
+
+// Connect, as the window's Connect does once the fields are filled in.
+int connect(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment& env) {
+    if (!fillConnectionFields(form, op, a, env)) return kExitNoSource;
+    op.note("connecting to " + op.fieldText(0) + ", database " + op.fieldText(1) + ", user " +
+            op.fieldText(2));
+    OpenDestination(form);
+    if (form.st.DestConn && form.st.DestConn->isOpen()) return kExitOk;
+    // The window stays silent about the driver's reason; a script needs it.
+    op.note("the connection failed: " + form.outcome.lastError);
+    return kExitNoSource;
+}
+
+// Verify; kExitOk when the sheet may be migrated.
+int verify(Form& form, CliOperator& op) {
+    op.note("error files: " + form.errorFolder.string());
+    int errors = form.outcome.errors;
+    CVerify_Click(form);
+    return !form.st.ErrFound && form.outcome.errors == errors ? kExitOk : kExitFindings;
+}
+
+int migrate(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment& env,
+            const std::string& sheet) {
+    op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
+                  : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
+                                        : CliOperator::Confirm::No);
+    uint32_t total = env.stderrIsTerminal ? sheetRows(form, sheet) : 0;
+    int errors = form.outcome.errors;
+    auto started = std::chrono::steady_clock::now();
+    op.startProgress(total);
+    CConvert_Click(form);
+    op.stopProgress();
+    if (form.outcome.errors > errors) {
+        op.note("the migration of " + sheet + " reported an error");
+        return kExitFindings;
+    }
+    if (form.st.ConfirmAnswer != std::to_string(kAnswerYes)) {
+        op.note("not confirmed: " + sheet + " was not migrated");
+        return kExitUsage;
+    }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", seconds);
+    op.note("migrated " + sheet + " in " + buf + " s");
+    return kExitOk;
+}
+
+}  // namespace
+
 int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     CliArgs a;
     std::string problem = parseArgs(argc, argv, a);
@@ -443,8 +635,8 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
 
     // The workbook as the file dialog reports it: the full path and the bare file name.
     std::error_code ec;
-    fs::path path = fs::absolute(fs::path(a.workbook), ec);
-    if (ec) path = a.workbook;
+    fs::path path = fs::absolute(fs::path(a.file), ec);
+    if (ec) path = a.file;
     op.setPath({path.string(), path.filename().string()});
     CSearch_Click(form);
 
@@ -468,54 +660,17 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     op.pick(index);
     Combo1_Click(form);
     const std::string sheet = op.comboText();
+    noteErrorCells(form, op);
+    if (a.verb == "cells") return runCells(form, op, a, out);
 
-    if (a.verb == "migrate") {
-        if (!fillConnectionFields(form, op, a, env)) return kExitNoSource;
-        op.note("connecting to " + op.fieldText(0) + ", database " + op.fieldText(1) + ", user " +
-                op.fieldText(2));
-        OpenDestination(form);
-        if (!form.st.DestConn || !form.st.DestConn->isOpen()) {
-            // The window stays silent about the driver's reason; a script needs it.
-            op.note("the connection failed: " + form.outcome.lastError);
-            return kExitNoSource;
-        }
-    }
-
-    if (a.verb == "verify" || !a.noVerify) {
-        op.note("error files: " + form.errorFolder.string());
-        errors = form.outcome.errors;
-        CVerify_Click(form);
-        bool clean = !form.st.ErrFound && form.outcome.errors == errors;
-        if (a.verb == "verify") return clean ? kExitOk : kExitFindings;
-        if (!clean) {
-            op.note("verification found an error: " + sheet + " was not migrated");
-            return kExitFindings;
-        }
-    }
-
-    op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
-                  : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
-                                        : CliOperator::Confirm::No);
-    uint32_t total = env.stderrIsTerminal ? sheetRows(form, sheet) : 0;
-    errors = form.outcome.errors;
-    auto started = std::chrono::steady_clock::now();
-    op.startProgress(total);
-    CConvert_Click(form);
-    op.stopProgress();
-    if (form.outcome.errors > errors) {
-        op.note("the migration of " + sheet + " reported an error");
+    if (a.verb == "migrate")
+        if (int status = connect(form, op, a, env); status != kExitOk) return status;
+    if (a.verb == "verify") return verify(form, op);
+    if (!a.noVerify && verify(form, op) != kExitOk) {
+        op.note("verification found an error: " + sheet + " was not migrated");
         return kExitFindings;
     }
-    if (form.st.ConfirmAnswer != std::to_string(kAnswerYes)) {
-        op.note("not confirmed: " + sheet + " was not migrated");
-        return kExitUsage;
-    }
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", seconds);
-    op.note("migrated " + sheet + " in " + buf + " s");
-    return kExitOk;
+    return migrate(form, op, a, env, sheet);
 }
 
 }  // namespace kordb

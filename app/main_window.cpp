@@ -140,6 +140,10 @@ MAINMENU::MAINMENU(std::filesystem::path programFolder, std::filesystem::path se
     buildControls();
     connectEvents();
     Form_Load(*form_);
+    // The server field takes the focus when the window first shows, for a reason that the
+    // focus watch passes over; its restored text is selected as every other arrival does.
+    txtField_[0]->setFocus(Qt::OtherFocusReason);
+    TxtField_GotFocus(0);
 }
 
 MAINMENU::~MAINMENU() = default;

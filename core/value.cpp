@@ -31,6 +31,15 @@ std::string formatNumber(double d) {
     return s;
 }
 
+std::string formatNumberExact(double d) {
+    if (!std::isfinite(d)) return formatNumber(d);
+    if (d == 0) return "0";
+    char buf[400];
+    auto format = std::fabs(d) < 1e21 ? std::chars_format::fixed : std::chars_format::general;
+    auto r = std::to_chars(buf, buf + sizeof buf, d, format);
+    return std::string(buf, r.ptr);
+}
+
 std::string Value::toText() const {
     switch (kind_) {
         case Kind::Null:

@@ -55,5 +55,8 @@ class Value {
 
 // Plain decimal text of a number: 1001, 12.5, -0.25; up to 15 significant digits, no exponent.
 std::string formatNumber(double d);
+// The shortest decimal that reads back as exactly d: integral numbers without a decimal point,
+// no exponent below 10^21.
+std::string formatNumberExact(double d);
 
 }  // namespace kordb

@@ -242,6 +242,62 @@ std::vector<std::string> Connection::primaryKey(const std::string& table) {
     return {};
 }
 
+std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
+    // SQLColumns result columns (1-based): 2 schema, 3 table, 4 column, 5 data type, 6 type
+    // name, 7 column size, 9 decimal digits, 11 nullable, 13 default.
+    std::vector<std::string> tries = {table};
+    std::string lower = table;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    for (const std::string& t : {toUpper(table), lower})
+        if (std::find(tries.begin(), tries.end(), t) == tries.end()) tries.push_back(t);
+    for (const std::string& name : tries) {
+        Statement st(*this);
+        try {
+            st.catalogColumns(name);
+        } catch (const KorError&) {
+            continue;  // a driver without the catalog call: nothing known
+        }
+        std::vector<ColumnMeta> cols;
+        std::string schema;
+        bool first = true;
+        for (auto& row : st.fetchAll()) {
+            if (row.size() < 13 || !equalsNoCase(row[2].toText(), table)) continue;
+            // The name is a pattern and may match in several schemas: the first one found.
+            if (first) schema = row[1].toText(), first = false;
+            if (row[1].toText() != schema) continue;
+            ColumnMeta m;
+            m.name = row[3].toText();
+            m.sqlType = SQLSMALLINT(row[4].toNumber());
+            m.typeName = row[5].toText();
+            m.size = row[6].isNull() ? 0 : SQLULEN(std::max(0.0, row[6].toNumber()));
+            m.digits = row[8].isNull() ? -1 : int(row[8].toNumber());
+            m.nullable = row[10].isNull() || row[10].toNumber() != SQL_NO_NULLS;
+            m.hasDefault = !row[12].isNull() || contains(m.typeName, "identity");
+            if (!row[12].isNull()) m.defaultText = row[12].toText();
+            cols.push_back(std::move(m));
+        }
+        if (!cols.empty()) return cols;
+    }
+    return {};
+}
+
+void Connection::setAutoCommit(bool on) {
+    check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
+                                 on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                             0),
+          SQL_HANDLE_DBC, dbc_, "Setting autocommit");
+}
+
+void Connection::commit() {
+    check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT), SQL_HANDLE_DBC, dbc_, "Commit");
+}
+
+void Connection::rollback() {
+    check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_, "Rollback");
+}
+
 // Names listed by the driver manager: data sources or drivers.
 static std::vector<std::string> listNames(bool drivers) {
     std::vector<std::string> names;
@@ -274,8 +330,7 @@ Statement::Statement(Connection& conn) : conn_(conn) {
     check(SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc_, &stmt_), SQL_HANDLE_DBC, conn.dbc_);
     // Drivers without a timeout of their own say so with a warning that changes nothing.
     SQLSetStmtAttrW(stmt_, SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kStatementTimeoutSeconds)),
-                    0);
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(conn.timeout_)), 0);
 }
 
 void Statement::checkRun(SQLRETURN rc) {
@@ -286,7 +341,7 @@ void Statement::checkRun(SQLRETURN rc) {
         if (e.sqlstate() != "HYT00" && e.sqlstate() != "57014") throw;
         throw KorError(e.number(),
                        "Timeout expired: the destination did not answer within " +
-                           std::to_string(kStatementTimeoutSeconds) +
+                           std::to_string(conn_.timeout_) +
                            " seconds (a row may be locked by another connection). " +
                            e.description(),
                        e.sqlstate(), e.nativeCode());
@@ -298,6 +353,14 @@ void Statement::primaryKeys(const std::string& table) {
     columns_.clear();
     std::u16string w = wide(table);
     checkRun(SQLPrimaryKeysW(stmt_, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS));
+    describe();
+}
+
+void Statement::catalogColumns(const std::string& table) {
+    sql_.clear();
+    columns_.clear();
+    std::u16string w = wide(table);
+    checkRun(SQLColumnsW(stmt_, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS, nullptr, 0));
     describe();
 }
 

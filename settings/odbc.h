@@ -28,6 +28,18 @@ bool isCharType(SQLSMALLINT sqlType);
 std::vector<std::string> dataSourceNames();
 std::vector<std::string> driverNames();
 
+// What the catalog says about a column: enough to tell whether a value would be taken.
+struct ColumnMeta {
+    std::string name;
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+    std::string typeName;  // the engine's own name ("varchar", "int identity")
+    SQLULEN size = 0;      // characters of a text column, precision of a number
+    int digits = -1;       // scale of a number; -1 when none
+    bool nullable = true;
+    bool hasDefault = false;  // a default, or a value the engine makes itself
+    std::string defaultText;  // the default as the catalog shows it
+};
+
 class Connection {
   public:
     Connection();
@@ -48,6 +60,17 @@ class Connection {
     bool wideText() const { return wide_; }
 
     std::vector<std::string> primaryKey(const std::string& table);
+    // The catalog's columns of table, in table order; empty when the driver lists none.
+    std::vector<ColumnMeta> columnsOf(const std::string& table);
+
+    // Autocommit off starts a transaction that lasts until commit or rollback.
+    void setAutoCommit(bool on);
+    void commit();
+    void rollback();
+
+    // How long each statement made from now on may run; kStatementTimeoutSeconds unless set.
+    void setStatementTimeout(int seconds) { timeout_ = seconds; }
+    int statementTimeout() const { return timeout_; }
 
   private:
     friend class Statement;
@@ -59,6 +82,7 @@ class Connection {
     std::string quote_ = "\"";
     std::string driverName_;
     std::string dbmsName_;
+    int timeout_ = kStatementTimeoutSeconds;
 };
 
 struct ColumnInfo {
@@ -84,6 +108,8 @@ class Statement {
     void execDirect(const std::string& sql);
     // The catalog's primary-key columns of table, in key order.
     void primaryKeys(const std::string& table);
+    // The catalog's columns of table (all schemas; the name is a pattern).
+    void catalogColumns(const std::string& table);
 
     const std::vector<ColumnInfo>& columns() const { return columns_; }
     // Every row of the current result, fetched at once; closes the cursor.

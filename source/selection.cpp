@@ -62,7 +62,7 @@ std::string sheetRef(std::string_view name) {
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
     auto book = workbookCache(f).get(f.ui.fieldText(4));
     f.st.SheetSQL = sql;
-    return std::make_unique<SheetRecordset>(std::move(book), sql);
+    return std::make_unique<SheetRecordset>(std::move(book), sql, f.ui.comboText());
 }
 
 }  // namespace kordb

@@ -1,16 +1,11 @@
 #include "source/workbook.h"
 
-#include <freexl.h>
-#include <sqlite3.h>
-
-#include <cerrno>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 
 #include "core/errors.h"
 #include "core/text.h"
-#include "source/worksheet.h"
 
 namespace kordb {
 
@@ -22,121 +17,96 @@ namespace {
     throw KorError(errnum::kUnspecified, text);
 }
 
-// Explains why a path cannot be read as a workbook before FreeXL is asked.
+// Explains why a path cannot be read as a workbook before a reader is asked.
 void checkReadable(const std::string& path) {
     std::error_code ec;
     fs::path p = fs::u8path(path);
     if (!fs::exists(p, ec)) fail("Workbook file not found: '" + path + "'.");
     if (fs::is_directory(p, ec)) fail("'" + path + "' is a folder, not a workbook file.");
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) fail("Workbook file '" + path + "' cannot be opened: " + std::strerror(errno) + ".");
-    std::fclose(f);
 }
 
-[[noreturn]] void failOpen(const std::string& path, int rc) {
-    if (rc == FREEXL_INSUFFICIENT_MEMORY)
-        fail("Workbook '" + path + "' is too large to be read: out of memory.");
-    fail("'" + path + "' is not an Excel 97-2003 workbook (.xls), or it is damaged (reader code " +
-         std::to_string(rc) + ").");
+std::unique_ptr<WorkbookReader> openReader(const std::string& path) {
+    checkReadable(path);
+    try {
+        return openWorkbookReader(path);
+    } catch (const ReadError& e) {
+        fail("Workbook '" + path + "' cannot be read: " + e.what() + ".");
+    } catch (const std::bad_alloc&) {
+        fail("Workbook '" + path + "' cannot be read: it is too large for the memory available.");
+    }
 }
 
-std::string isoDateTime(const char* s) {
-    std::string r = s ? s : "";
-    if (r.size() > 10 && r[10] == ' ') r[10] = 'T';
-    return r;
+bool isValue(const Cell& c) {
+    return c.type != Cell::Type::Empty && c.type != Cell::Type::Error;
 }
 
 }  // namespace
 
+std::string cellAddress(uint32_t row, uint32_t col) {
+    std::string letters;
+    for (uint32_t c = col + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+    return letters + std::to_string(uint64_t(row) + 1);
+}
+
+std::string serialToIso(double serial, bool date1904) {
+    if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return {};
+    double whole = std::floor(serial);
+    long long seconds = std::llround((serial - whole) * 86400.0);
+    long long days = (long long)whole;
+    if (seconds >= 86400) {
+        ++days;
+        seconds -= 86400;
+    }
+    bool timeOnly = !date1904 && days == 0;
+    // Days since 1970-01-01 of the serial's day; the 1900 system counts a 29 February 1900
+    // that never was, so serials before it are one day later than the count says.
+    long long epoch;
+    if (date1904)
+        epoch = days - 24107;  // 1904-01-01
+    else
+        epoch = days - (days < 61 ? 25568 : 25569);
+    if (!date1904 && days == 60) epoch = -25509;  // shown as 1900-02-28, the nearest real day
+    // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+    long long z = epoch + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = yoe + era * 400;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long d = doy - (153 * mp + 2) / 5 + 1;
+    int m = int(mp + (mp < 10 ? 3 : -9));
+    if (m <= 2) ++y;
+    char buf[64];
+    int h = int(seconds / 3600), mi = int(seconds / 60 % 60), se = int(seconds % 60);
+    if (timeOnly && seconds > 0)
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, se);
+    else if (seconds == 0)
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", int(y), m, int(d));
+    else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", int(y), m, int(d), h, mi,
+                      se);
+    return buf;
+}
+
 std::vector<std::string> readSheetNames(const std::string& path) {
-    checkReadable(path);
-    const void* h = nullptr;
-    int rc = freexl_open_info(path.c_str(), &h);
-    struct Closer {
-        const void* h;
-        ~Closer() {
-            if (h) freexl_close(h);
-        }
-    } closer{h};
-    if (rc != FREEXL_OK) failOpen(path, rc);
-    if (!h) fail("Workbook '" + path + "' is beyond what can be read.");
-    unsigned int count = 0;
-    if (freexl_get_info(h, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK) failOpen(path, -1);
-    std::vector<std::string> names;
-    for (unsigned int i = 0; i < count; ++i) {
-        const char* name = nullptr;
-        int r = freexl_get_worksheet_name(h, static_cast<unsigned short>(i), &name);
-        if (r != FREEXL_OK) failOpen(path, r);
-        names.emplace_back(name ? name : "");
-    }
-    return names;
+    return openReader(path)->sheetNames();
 }
 
-Workbook::Workbook(const std::string& path) : path_(path) {
-    checkReadable(path);
-    std::string readFrom = path;
-#ifdef _WIN32
-    // The reader keeps its file open while the workbook is cached; on Windows that would stop
-    // the operator saving the workbook in Excel, so it reads a private copy instead.
-    {
-        std::error_code ec;
-        fs::path copy = fs::temp_directory_path(ec) /
-                        ("kordb-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".xls");
-        if (!ec && fs::copy_file(fs::u8path(path), copy, fs::copy_options::overwrite_existing, ec))
-            readFrom = copy_ = copy.string();
+struct Workbook::Loaded {
+    SheetCells cells;
+};
+
+Workbook::Workbook(const std::string& path) : path_(path), reader_(openReader(path)) {
+    for (const std::string& name : reader_->sheetNames()) {
+        sheets_.emplace_back();
+        sheets_.back().name = name;
     }
-#endif
-    int rc = freexl_open(readFrom.c_str(), &handle_);
-    if (rc != FREEXL_OK) {
-        if (handle_) freexl_close(handle_);
-        handle_ = nullptr;
-        failOpen(path, rc);
-    }
-    // FreeXL reports success with no handle when the workbook holds more distinct texts than
-    // it can index.
-    if (!handle_)
-        fail("Workbook '" + path +
-             "' is beyond what can be read: it holds over about a million distinct texts, or a "
-             "text cell holding the empty text. Clear such cells, or split the workbook.");
-    unsigned int protectedFlag = 0;
-    if (freexl_get_info(handle_, FREEXL_BIFF_PASSWORD, &protectedFlag) == FREEXL_OK &&
-        protectedFlag == FREEXL_BIFF_OBFUSCATED) {
-        freexl_close(handle_);
-        handle_ = nullptr;
-        fail("Workbook '" + path + "' is protected with a password and cannot be read.");
-    }
-    unsigned int count = 0;
-    freexl_get_info(handle_, FREEXL_BIFF_SHEET_COUNT, &count);
-    sheets_.resize(count);
-    for (unsigned int i = 0; i < count; ++i) {
-        const char* name = nullptr;
-        freexl_get_worksheet_name(handle_, static_cast<unsigned short>(i), &name);
-        sheets_[i].name = name ? name : "";
-    }
+    cells_.resize(sheets_.size());
 }
 
-sqlite3* Workbook::database() {
-    if (db_) return db_;
-    // One thread uses it: no per-call locking.
-    if (sqlite3_open_v2(":memory:", &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        fail("The worksheet query engine cannot be started.");
-    }
-    registerSheetModule(db_, this);
-    return db_;
-}
-
-Workbook::~Workbook() {
-    if (db_) sqlite3_close(db_);
-    if (handle_) freexl_close(handle_);
-    if (!copy_.empty()) {
-        std::error_code ec;
-        fs::remove(copy_, ec);
-    }
-}
+Workbook::~Workbook() = default;
 
 int Workbook::findSheet(std::string_view name) const {
     for (size_t i = 0; i < sheets_.size(); ++i)
@@ -144,67 +114,40 @@ int Workbook::findSheet(std::string_view name) const {
     return -1;
 }
 
-void Workbook::select(int sheet) {
-    if (active_ == sheet) return;
-    if (freexl_select_active_worksheet(handle_, static_cast<unsigned short>(sheet)) != FREEXL_OK)
-        fail("Worksheet '" + sheets_[size_t(sheet)].name + "' of '" + path_ + "' cannot be read.");
-    active_ = sheet;
-}
-
-Workbook::Raw Workbook::rawCell(uint32_t sheetRow, uint16_t col) {
-    FreeXL_CellValue v;
-    Raw r;
-    if (freexl_get_cell_value(handle_, sheetRow, col, &v) != FREEXL_OK) return r;
-    switch (v.type) {
-        case FREEXL_CELL_INT:
-            r.type = Raw::Int;
-            r.i = v.value.int_value;
-            break;
-        case FREEXL_CELL_DOUBLE:
-            r.type = Raw::Double;
-            r.d = v.value.double_value;
-            break;
-        case FREEXL_CELL_TEXT:
-        case FREEXL_CELL_SST_TEXT:
-            r.type = Raw::Text;
-            r.s = v.value.text_value;
-            break;
-        case FREEXL_CELL_DATE:
-        case FREEXL_CELL_TIME:
-            r.type = Raw::Date;
-            r.s = v.value.text_value;
-            break;
-        case FREEXL_CELL_DATETIME:
-            r.type = Raw::Date;
-            scratch_ = isoDateTime(v.value.text_value);
-            r.s = scratch_.c_str();
-            r.owned = true;
-            break;
-        default:
-            break;
+Workbook::Loaded& Workbook::load(int index) {
+    auto& slot = cells_[size_t(index)];
+    if (slot) return *slot;
+    auto loaded = std::make_unique<Loaded>();
+    const std::string& name = sheets_[size_t(index)].name;
+    try {
+        reader_->readSheet(size_t(index), loaded->cells);
+    } catch (const ReadError& e) {
+        fail("Worksheet '" + name + "' of workbook '" + path_ + "' cannot be read: " + e.what() +
+             ".");
+    } catch (const std::bad_alloc&) {
+        fail("Worksheet '" + name + "' of workbook '" + path_ +
+             "' cannot be read: it is too large for the memory available.");
     }
-    return r;
+    slot = std::move(loaded);
+    return *slot;
 }
 
 const Workbook::Sheet& Workbook::sheet(int index) {
     Sheet& sh = sheets_[size_t(index)];
     if (sh.analysed) return sh;
-    select(index);
-    unsigned int rows = 0;
-    unsigned short cols = 0;
-    if (freexl_worksheet_dimensions(handle_, &rows, &cols) != FREEXL_OK) rows = cols = 0;
+    const SheetCells& cells = load(index).cells;
+    const uint32_t cols = cells.columnCount();
 
     sh.columns.clear();
-    for (unsigned short c = 0; c < cols; ++c) {
+    for (uint32_t c = 0; c < cols; ++c) {
         std::string name;
-        if (rows > 0) {
-            Raw h = rawCell(0, c);
-            if (h.type == Raw::Int)
-                name = std::to_string(h.i);
-            else if (h.type == Raw::Double)
-                name = formatNumber(h.d);
-            else if (h.s)
-                name = h.s;
+        if (const Cell* h = cells.at(0, c)) {
+            if (h->type == Cell::Type::Text)
+                name = cells.string(h->text);
+            else if (h->type == Cell::Type::Date)
+                name = serialToIso(h->number, cells.date1904);
+            else if (h->type == Cell::Type::Number || h->type == Cell::Type::Boolean)
+                name = formatNumber(h->number);
         }
         if (name.empty()) name = "F" + std::to_string(c + 1);
         // A repeated header gets the first free numeric suffix, deterministically.
@@ -223,33 +166,21 @@ const Workbook::Sheet& Workbook::sheet(int index) {
 
     // The mixed-type rule looks at every row, so no value is lost past the first few.
     std::vector<uint8_t> seen(cols, 0);  // bit 1 number, 2 text, 4 date
-    uint32_t lastNonEmpty = 0;
-    for (unsigned int r = 1; r < rows; ++r) {
-        for (unsigned short c = 0; c < cols; ++c) {
-            FreeXL_CellValue v;
-            if (freexl_get_cell_value(handle_, r, c, &v) != FREEXL_OK) continue;
-            switch (v.type) {
-                case FREEXL_CELL_INT:
-                case FREEXL_CELL_DOUBLE:
-                    seen[c] |= 1;
-                    break;
-                case FREEXL_CELL_TEXT:
-                case FREEXL_CELL_SST_TEXT:
-                    seen[c] |= 2;
-                    break;
-                case FREEXL_CELL_DATE:
-                case FREEXL_CELL_DATETIME:
-                case FREEXL_CELL_TIME:
-                    seen[c] |= 4;
-                    break;
-                default:
-                    continue;
-            }
-            lastNonEmpty = r;
+    sh.errors.clear();
+    for (uint32_t r = 0; r < cells.rowCount(); ++r) {
+        for (const Cell& c : cells.row(r)) {
+            if (c.type == Cell::Type::Error) sh.errors.push_back({r, c.col, c.error});
+            if (r == 0 || !isValue(c)) continue;
+            if (c.type == Cell::Type::Text)
+                seen[c.col] |= 2;
+            else if (c.type == Cell::Type::Date)
+                seen[c.col] |= 4;
+            else
+                seen[c.col] |= 1;
         }
     }
     sh.kinds.resize(cols);
-    for (unsigned short c = 0; c < cols; ++c) {
+    for (uint32_t c = 0; c < cols; ++c) {
         switch (seen[c]) {
             case 0:
                 sh.kinds[c] = ColumnKind::Empty;
@@ -268,26 +199,56 @@ const Workbook::Sheet& Workbook::sheet(int index) {
                 break;
         }
     }
-    // Trailing rows with nothing in them (formatting only) are not data.
-    sh.dataRows = lastNonEmpty;
+    sh.dataRows = cells.rowCount() > 0 ? cells.rowCount() - 1 : 0;
     sh.analysed = true;
     return sh;
 }
 
 Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
     // Called once per cell read: the sheet's analysis is looked up only when missing.
-    const Sheet& sh =
-        sheets_[size_t(sheetIndex)].analysed ? sheets_[size_t(sheetIndex)] : sheet(sheetIndex);
-    select(sheetIndex);
-    Raw r = rawCell(row + 1, col);
-    if (sh.kinds[col] != ColumnKind::Mixed || r.type == Raw::Null || r.type == Raw::Text) return r;
-    if (r.type == Raw::Date) {
-        r.type = Raw::Text;
-        return r;
+    Sheet& sh = sheets_[size_t(sheetIndex)];
+    if (!sh.analysed) sheet(sheetIndex);
+    const SheetCells& cells = cells_[size_t(sheetIndex)]->cells;
+    Raw r;
+    const Cell* c = cells.at(row + 1, col);
+    if (!c || !isValue(*c)) return r;
+    const bool mixed = col < sh.kinds.size() && sh.kinds[col] == ColumnKind::Mixed;
+    switch (c->type) {
+        case Cell::Type::Text: {
+            const std::string& s = cells.string(c->text);
+            r.type = Raw::Text;
+            r.s = s.data();
+            r.n = s.size();
+            return r;
+        }
+        case Cell::Type::Date:
+            scratch_ = serialToIso(c->number, cells.date1904);
+            if (scratch_.empty()) {
+                // No day a calendar has: the number as it stands.
+                r.type = Raw::Double;
+                r.d = c->number;
+                break;
+            }
+            r.type = mixed ? Raw::Text : Raw::Date;
+            r.s = scratch_.data();
+            r.n = scratch_.size();
+            r.owned = true;
+            return r;
+        default:
+            r.d = c->number;
+            if (std::fabs(r.d) < 9.007199254740992e15 && r.d == std::trunc(r.d)) {
+                r.type = Raw::Int;
+                r.i = int64_t(r.d);
+            } else {
+                r.type = Raw::Double;
+            }
+            break;
     }
+    if (!mixed) return r;
     scratch_ = r.type == Raw::Int ? std::to_string(r.i) : formatNumber(r.d);
     r.type = Raw::Text;
-    r.s = scratch_.c_str();
+    r.s = scratch_.data();
+    r.n = scratch_.size();
     r.owned = true;
     return r;
 }
@@ -302,9 +263,9 @@ Value Workbook::cell(int sheetIndex, uint32_t row, uint16_t col) {
         case Raw::Double:
             return Value::number(r.d);
         case Raw::Text:
-            return Value::text(r.s ? r.s : "");
+            return Value::text(std::string(r.s, r.n));
         case Raw::Date:
-            return Value::date(r.s ? r.s : "");
+            return Value::date(std::string(r.s, r.n));
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #pragma once
-// An .xls workbook read with FreeXL: sheet names, and each sheet as a table of typed cells
-// (header row = column names, data from the second row on).
+// A workbook of any kind the tool reads (.xls, .xlsx, .xlsm, .ods): sheet names, and each sheet
+// as a table of typed cells (header row = column names, data from the second row on).
 
 #include <cstdint>
 #include <filesystem>
@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "core/value.h"
-
-struct sqlite3;
+#include "source/cells.h"
 
 namespace kordb {
 
@@ -21,15 +20,22 @@ std::vector<std::string> readSheetNames(const std::string& path);
 class Workbook {
   public:
     enum class ColumnKind : uint8_t { Empty, Number, Text, Date, Mixed };
+    // A cell that held an error value, read as empty.
+    struct ErrorCell {
+        uint32_t row = 0;  // zero-based sheet row (0 = the header row)
+        uint32_t col = 0;
+        uint8_t code = 0;
+    };
     struct Sheet {
         std::string name;
         std::vector<std::string> columns;  // unique, never empty
         std::vector<ColumnKind> kinds;     // one per column
         uint32_t dataRows = 0;             // rows after the header
+        std::vector<ErrorCell> errors;
         bool analysed = false;
     };
 
-    // Parses the whole file once; throws KorError naming the file and the reason.
+    // Opens the file and reads its sheet names; throws KorError naming the file and the reason.
     explicit Workbook(const std::string& path);
     ~Workbook();
     Workbook(const Workbook&) = delete;
@@ -40,38 +46,41 @@ class Workbook {
     const std::string& sheetName(int i) const { return sheets_[size_t(i)].name; }
     // The sheet whose whole name equals name without regard to letter case; -1 when none.
     int findSheet(std::string_view name) const;
-    // Header, column kinds and row count, worked out on first use.
+    // Header, column kinds and row count, worked out on first use; throws KorError.
     const Sheet& sheet(int index);
 
     // Cell of a data row (0 = the row below the header), typed by its column's kind:
     // a column mixing numbers, dates and text gives text throughout.
     Value cell(int sheet, uint32_t row, uint16_t col);
 
-    // Low-level access for the SQL engine: the raw cell with the column rule applied.
+    // Low-level access for the SQL engine: the cell with the column rule applied.
     struct Raw {
         enum Type : uint8_t { Null, Int, Double, Text, Date } type = Null;
         int64_t i = 0;
         double d = 0;
         const char* s = nullptr;  // Text/Date: valid while the workbook lives, unless owned
+        size_t n = 0;             // its length in bytes
         bool owned = false;       // s points into scratch (valid until the next call)
     };
     Raw raw(int sheet, uint32_t row, uint16_t col);
 
-    // The SQL engine attached to this workbook (created on first use).
-    sqlite3* database();
-
   private:
-    void select(int sheet);
-    Raw rawCell(uint32_t sheetRow, uint16_t col);
+    struct Loaded;
+    Loaded& load(int index);
 
     std::string path_;
-    std::string copy_;  // a private copy read instead of the file, where reading locks it
-    const void* handle_ = nullptr;
+    std::unique_ptr<WorkbookReader> reader_;
     std::vector<Sheet> sheets_;
-    int active_ = -1;
+    std::vector<std::unique_ptr<Loaded>> cells_;
     std::string scratch_;
-    sqlite3* db_ = nullptr;
 };
+
+// "A1"-style address of a zero-based row and column.
+std::string cellAddress(uint32_t row, uint32_t col);
+
+// ISO 8601 text of a serial day number: a date alone when there is no time of day, a time
+// alone for a time on day 0 of the 1900 system; empty when the serial is no date.
+std::string serialToIso(double serial, bool date1904);
 
 // Keeps the last workbook parsed, and parses again only when the file changed.
 class WorkbookCache {

@@ -144,7 +144,7 @@ int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
             break;
         case Workbook::Raw::Text:
         case Workbook::Raw::Date:
-            sqlite3_result_text(ctx, r.s ? r.s : "", -1,
+            sqlite3_result_text(ctx, r.s ? r.s : "", int(r.n),
                                 r.owned ? SQLITE_TRANSIENT : SQLITE_STATIC);
             break;
     }
@@ -181,8 +181,27 @@ int xlcaseCompare(void*, int n1, const void* a, int n2, const void* b) {
 }
 
 // Replaces every "[name$]" outside string literals by the virtual table of that worksheet.
-std::string resolveSheets(Workbook& book, const std::string& sql, std::string& label) {
-    sqlite3* db = book.database();
+}  // namespace
+
+int resolveSheet(const Workbook& book, const std::string& name, const std::string& picked) {
+    if (!picked.empty() && equalsNoCase(trimUpper(picked), name)) {
+        for (int i = 0; i < book.sheetCount(); ++i)
+            if (book.sheetName(i) == picked) return i;
+    }
+    int index = book.findSheet(name);
+    if (index >= 0) return index;
+    for (int i = 0; i < book.sheetCount(); ++i) {
+        if (!equalsNoCase(trimBlanks(book.sheetName(i)), trimBlanks(name))) continue;
+        if (index >= 0) return -1;
+        index = i;
+    }
+    return index;
+}
+
+namespace {
+
+std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& sql,
+                          const std::string& picked, std::string& label) {
     std::string out;
     out.reserve(sql.size());
     for (size_t i = 0; i < sql.size(); ++i) {
@@ -219,7 +238,7 @@ std::string resolveSheets(Workbook& book, const std::string& sql, std::string& l
             continue;
         }
         std::string name = inner.substr(0, inner.size() - 1);
-        int index = book.findSheet(name);
+        int index = resolveSheet(book, name, picked);
         if (index < 0)
             throw KorError(errnum::kTableNotFound,
                            "Worksheet '" + name + "' not found in workbook '" + book.path() + "'.");
@@ -252,15 +271,36 @@ std::string resolveSheets(Workbook& book, const std::string& sql, std::string& l
 
 }  // namespace
 
-void registerSheetModule(sqlite3* db, Workbook* book) {
+// The engine of one statement: an in-memory database that sees the workbook's sheets.
+sqlite3* openEngine(Workbook* book) {
+    sqlite3* db = nullptr;
+    // One thread uses it: no per-call locking.
+    if (sqlite3_open_v2(":memory:", &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw KorError(errnum::kUnspecified, "The worksheet query engine cannot be started.");
+    }
     sqlite3_create_module(db, "xlsheet", &sheetModule, book);
     sqlite3_create_collation(db, "XLCASE", SQLITE_UTF8, nullptr, xlcaseCompare);
+    return db;
 }
 
-SheetRecordset::SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql)
+SheetRecordset::SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql,
+                               const std::string& pickedSheet)
     : book_(std::move(book)) {
-    std::string resolved = resolveSheets(*book_, sql, sheetLabel_);
-    sqlite3* db = book_->database();
+    try {
+        open(sql, pickedSheet);
+    } catch (...) {
+        close();  // the engine opened before the failure
+        throw;
+    }
+}
+
+void SheetRecordset::open(const std::string& sql, const std::string& pickedSheet) {
+    db_ = openEngine(book_.get());
+    std::string resolved = resolveSheets(db_, *book_, sql, pickedSheet, sheetLabel_);
+    sqlite3* db = db_;
     if (sqlite3_prepare_v2(db, resolved.c_str(), int(resolved.size()), &stmt_, nullptr) !=
         SQLITE_OK) {
         std::string msg = sqlite3_errmsg(db);
@@ -286,6 +326,8 @@ SheetRecordset::~SheetRecordset() {
 void SheetRecordset::close() {
     if (stmt_) sqlite3_finalize(stmt_);
     stmt_ = nullptr;
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
     eof_ = true;
 }
 
@@ -301,7 +343,7 @@ void SheetRecordset::step() {
     }
     eof_ = true;
     if (rc != SQLITE_DONE) {
-        std::string msg = sqlite3_errmsg(book_->database());
+        std::string msg = sqlite3_errmsg(db_);
         close();
         throw KorError(errnum::kUnspecified, "Worksheet '" + sheetLabel_ + "': " + msg);
     }

@@ -16,13 +16,17 @@ struct sqlite3_stmt;
 
 namespace kordb {
 
-// Makes the worksheets of book available as virtual tables of db.
-void registerSheetModule(sqlite3* db, Workbook* book);
+// The sheet "[name$]" denotes: the one picked in the list when name is that entry trimmed and
+// upper-cased (its blanks count), else the one of that name in any letter case, else the one
+// sheet whose name is name once trimmed; -1 when none.
+int resolveSheet(const Workbook& book, const std::string& name, const std::string& picked);
 
 class SheetRecordset {
   public:
-    // Runs sql over book; throws KorError naming the sheet, column or fault.
-    SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql);
+    // Runs sql over book, in an engine of its own; throws KorError naming the sheet, column or
+    // fault. pickedSheet: the sheet list's entry as picked, blanks and all, for "[name$]".
+    SheetRecordset(std::shared_ptr<Workbook> book, const std::string& sql,
+                   const std::string& pickedSheet = {});
     ~SheetRecordset();
     SheetRecordset(const SheetRecordset&) = delete;
     SheetRecordset& operator=(const SheetRecordset&) = delete;
@@ -38,10 +42,12 @@ class SheetRecordset {
     void close();
 
   private:
+    void open(const std::string& sql, const std::string& pickedSheet);
     int ordinalOf(std::string_view name) const;
     void step();
 
     std::shared_ptr<Workbook> book_;
+    sqlite3* db_ = nullptr;
     sqlite3_stmt* stmt_ = nullptr;
     std::vector<std::string> names_;
     std::vector<bool> isDate_;

@@ -474,6 +474,10 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
                         "' is not where the workbook says (offset " + std::to_string(sheet.offset) +
                         " of the Workbook stream)");
     checkBof(r);
+    if (u16(r.data + 2) == 0x0020) {  // a chart sheet: its series caches are no cells
+        out.finish();
+        return;
+    }
 
     const StringTable* sst = nullptr;
     std::vector<uint32_t> local;  // SST index -> index in out, or none yet

@@ -117,8 +117,7 @@ inline bool validUtf8(std::string_view s) {
 inline const char* appendDecoded(const char* p, const char* e, std::string& out, bool attribute) {
     while (p < e) {
         const char* r = p;
-        while (r < e && *r != '&' && *r != '\r' && !(attribute && (*r == '\t' || *r == '\n')))
-            ++r;
+        while (r < e && *r != '&' && *r != '\r' && !(attribute && (*r == '\t' || *r == '\n'))) ++r;
         out.append(p, size_t(r - p));
         if (r == e) break;
         if (*r == '\r') {
@@ -132,7 +131,8 @@ inline const char* appendDecoded(const char* p, const char* e, std::string& out,
             p = r + 1;
             continue;
         }
-        auto* semi = static_cast<const char*>(memchr(r, ';', size_t(std::min<ptrdiff_t>(e - r, 40))));
+        auto* semi =
+            static_cast<const char*>(memchr(r, ';', size_t(std::min<ptrdiff_t>(e - r, 40))));
         if (!semi) return r;
         std::string_view name(r + 1, size_t(semi - r - 1));
         if (name == "lt") {
@@ -151,7 +151,7 @@ inline const char* appendDecoded(const char* p, const char* e, std::string& out,
             if (digits.empty()) return r;
             uint32_t c = 0;
             for (char d : digits) {
-                int v = d >= '0' && d <= '9'                 ? d - '0'
+                int v = d >= '0' && d <= '9'                            ? d - '0'
                         : hex && (d | 0x20) >= 'a' && (d | 0x20) <= 'f' ? (d | 0x20) - 'a' + 10
                                                                         : -1;
                 if (v < 0) return r;
@@ -211,8 +211,8 @@ class Scanner {
         if (!a) return {};
         if (a->plain) return a->raw;
         scratch.clear();
-        if (const char* bad = appendDecoded(a->raw.data(), a->raw.data() + a->raw.size(),
-                                            scratch, true))
+        if (const char* bad =
+                appendDecoded(a->raw.data(), a->raw.data() + a->raw.size(), scratch, true))
             malformedAt(bad, "a malformed reference");
         return scratch;
     }
@@ -244,8 +244,8 @@ class Scanner {
     static bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
     static bool endsName(char c) {
         auto u = static_cast<unsigned char>(c);
-        return u <= ' ' || c == '/' || c == '>' || c == '=' || c == '<' || c == '"' ||
-               c == '\'' || c == '&';
+        return u <= ' ' || c == '/' || c == '>' || c == '=' || c == '<' || c == '"' || c == '\'' ||
+               c == '&';
     }
 
     std::string whereAt(const char* p) const {
@@ -273,14 +273,11 @@ class Scanner {
         char* b = buf_.get();
         size_t keep = size_t(end_ - pos_);
         if (pos_ != b) {
-            for (const char* q = b; q < pos_; ++q) {
-                if (*q == '\n') {
-                    ++lines_;
-                    column_ = 0;
-                } else {
-                    ++column_;
-                }
-            }
+            const char* nl = nullptr;
+            for (const char* q = b; (q = static_cast<const char*>(memchr(q, '\n', size_t(pos_ - q))));
+                 nl = q++)
+                ++lines_;
+            column_ = nl ? uint64_t(pos_ - nl - 1) : column_ + uint64_t(pos_ - b);
             memmove(b, pos_, keep);
             pos_ = b;
             end_ = b + keep;
@@ -353,6 +350,7 @@ class Scanner {
             if (stop > p && stop[-1] == '\r') --stop;
             if (stop == p) {
                 if (more(src)) return;
+                p = pos_;  // more() may have moved the buffer
                 stop = end_;
             }
         }
@@ -532,8 +530,7 @@ class Scanner {
         while (p < e && isSpace(*p)) ++p;
         if (p == e) return nullptr;
         if (*p != '>') malformedAt(p, "a stray character in an end tag");
-        if (stack_.empty())
-            malformed("</" + std::string(qname) + "> closes no element");
+        if (stack_.empty()) malformed("</" + std::string(qname) + "> closes no element");
         const Frame& f = stack_.back();
         std::string_view open(names_.data() + f.nameOff, f.nameLen);
         if (open != qname)
@@ -597,8 +594,7 @@ void Scanner::run(Source& src, Handler& h) {
     if (stopped_) return;
     if (!stack_.empty()) {
         const Frame& f = stack_.back();
-        malformed("the part ends before <" + names_.substr(f.nameOff, f.nameLen) +
-                  "> is closed");
+        malformed("the part ends before <" + names_.substr(f.nameOff, f.nameLen) + "> is closed");
     }
     if (!rootSeen_) malformed("no element at all");
 }

@@ -31,7 +31,8 @@ std::string percentDecoded(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         int hi, lo;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = hexDigit(s[i + 1])) >= 0 && (lo = hexDigit(s[i + 2])) >= 0) {
+        if (s[i] == '%' && i + 2 < s.size() && (hi = hexDigit(s[i + 1])) >= 0 &&
+            (lo = hexDigit(s[i + 2])) >= 0) {
             out += char(hi * 16 + lo);
             i += 2;
         } else {
@@ -100,7 +101,8 @@ std::string ZipPackage::read(int64_t entry, size_t limit) {
     char buf[16384];
     while (size_t n = s.read(buf, sizeof buf)) {
         if (out.size() + n > limit)
-            throw ReadError("it is damaged: its part " + s.part() + " is far larger than it can be");
+            throw ReadError("it is damaged: its part " + s.part() +
+                            " is far larger than it can be");
         out.append(buf, n);
     }
     return out;
@@ -115,9 +117,8 @@ ZipPackage::Stream::Stream(ZipPackage& zip, int64_t entry) : part_(zip.name(entr
         throw ReadError("it is encrypted: its part " + part_ + " needs a password");
     size_ = st.size;
     if (size_ > kMaxPartSize)
-        throw ReadError("its part " + part_ + " would inflate to " +
-                        std::to_string(size_ >> 20) + " MiB, more than the " +
-                        std::to_string(kMaxPartSize >> 20) +
+        throw ReadError("its part " + part_ + " would inflate to " + std::to_string(size_ >> 20) +
+                        " MiB, more than the " + std::to_string(kMaxPartSize >> 20) +
                         " MiB a workbook part may have (a zip bomb?)");
     file_ = zip_fopen_index(zip.zip_, zip_uint64_t(entry), 0);
     if (!file_) {

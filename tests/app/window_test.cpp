@@ -138,6 +138,7 @@ TEST(WindowStart, LaterStartRestoresConnectionFieldsWithPasswordMasked) {
     EXPECT_EQ(w.TxtField(3)->echoMode(), QLineEdit::Password);
     EXPECT_EQ(w.TxtField(3)->displayText(), "******") << "every character shown as *";
     EXPECT_EQ(w.TxtField(0)->displayText(), "srv\\inst");
+    EXPECT_EQ(w.TxtField(0)->selectedText(), "srv\\inst") << "typing replaces the restored server";
     EXPECT_EQ(w.TxtField(4)->text(), "");
     EXPECT_EQ(w.Combo1()->count(), 0);
     EXPECT_FALSE(w.CLbl()->isVisible());

@@ -108,7 +108,7 @@ void MigrationTest::SetUp() {
     ui.fields[3] = dest.password;
     OpenDestination(form);
     ASSERT_TRUE(ui.connectedShown);
-    ASSERT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    ASSERT_TRUE(ui.boxes.empty()) << ui.allBoxes();
 }
 
 void MigrationTest::workbook(const std::vector<Sheet>& sheets) {

@@ -81,7 +81,7 @@ TEST_P(Items, NewRowsTakeEveryColumnByItsRule) {
     Cells bare = {{"ItemCode", str("B2")}, {"ItemName", str("Bun")}};
     run({full, bare});
 
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[A1] Cola", "[B2] Bun"}));
     EXPECT_GE(ui.refreshes, 3) << "cleared list and each line shown at once";
 
@@ -132,7 +132,7 @@ TEST_P(Items, ExistingRowKeepsEmptyColumnsAndResetsTheFixedOnes) {
           {"AdvPrice2", num(3.5)},
           {"PluCode", str("NEWP")}},
          {{"ItemCode", str("C3")}, {"ItemName", str("New C")}, {"AppCode", str("B")}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[A1] ", "[C3] New C"}));
 
     // Kept: no cell and no fall-back. Overwritten: AppCode, descriptions (Null when the name
@@ -163,7 +163,7 @@ TEST_P(Items, SameCodeTwiceChangesTheRowTheFirstWrote) {
           {"ClassCode1", str("K1")},
           {"PluCode", str("P1")}},
          {{"ItemCode", str("A1")}, {"ItemName", str("Second")}, {"PluCode", str("P2")}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[A1] First", "[A1] Second"}));
     EXPECT_EQ(item("A1", "ItemName, PosDescription, AdvPrice1, ClassCode1"),
               (std::vector<std::string>{"Second", "Second", "1", "K1"}));
@@ -175,7 +175,7 @@ TEST_P(Items, PluCodeFallsBackToTheCodeAsRead) {
          {{"ItemCode", str("B2")}, {"PluCode", str("")}},
          {{"ItemCode", num(1001)}, {"ItemName", str("Numbered")}, {"PluCode", num(77)}},
          {{"ItemCode", num(1002)}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     // Numbers go into text columns as plain decimals.
     EXPECT_EQ(rows("SELECT ItemCode, PluCode FROM KINV_MT_PLU ORDER BY ItemCode"),
               (Rows{{"1001", "77"}, {"1002", "1002"}, {"A1", "A1"}, {"B2", "B2"}}));
@@ -195,7 +195,7 @@ TEST_P(Items, OnlyTheFirstOfSeveralPluRowsChanges) {
     run({{{"ItemCode", str("A1")}, {"PluCode", str("PN")}},
          {{"ItemCode", str("B2")}, {"PluCode", str("PY")}},
          {{"ItemCode", str("C3")}, {"PluCode", str("PC")}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
 
     Rows a = rows("SELECT PluCode FROM KINV_MT_PLU WHERE ItemCode='A1' ORDER BY PluCode");
     ASSERT_EQ(a.size(), 2u);
@@ -212,7 +212,7 @@ TEST_P(Items, PaddedLowerCaseCodeIsTidiedOnlyInTheNewItemRow) {
     run({{{"ItemCode", str(" a1 ")}, {"ItemName", str("Cola")}},
          {{"ItemCode", str(" b2 ")}, {"PluCode", str("PB")}},
          {{"ItemCode", str("ü1")}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[ a1 ] Cola", "[ b2 ] ", "[ü1] "}));
     EXPECT_EQ(rows("SELECT ItemCode, ItemName FROM KINV_MT_ITEM ORDER BY ItemCode"),
               (Rows{{"A1", "Cola"}, {"B2", "<null>"}, {"Ü1", "<null>"}}));
@@ -225,7 +225,7 @@ TEST_P(Items, AppCodeOfBlanksIsEmptyTextNotNil) {
     run({{{"ItemCode", str("A1")}, {"AppCode", str("   ")}},
          {{"ItemCode", str("B2")}, {"AppCode", str("")}},
          {{"ItemCode", str("C3")}, {"AppCode", num(12)}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(rows("SELECT ItemCode, AppCode FROM KINV_MT_ITEM ORDER BY ItemCode"),
               (Rows{{"A1", ""}, {"B2", "NIL"}, {"C3", "12"}}));
 }
@@ -246,7 +246,7 @@ TEST_P(Items, EmptyItemCodeIsLookedUpAsEmptyTextAndStoredAsNull) {
         return ddl.erase(at, std::string(" NOT NULL PRIMARY KEY").size());
     });
     run({{{"ItemName", str("Nameless")}}});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[] Nameless"}));
     EXPECT_EQ(rows("SELECT ItemCode, ItemName, AppCode FROM KINV_MT_ITEM"),
               (Rows{{"<null>", "Nameless", "NIL"}}));
@@ -271,7 +271,7 @@ TEST_P(Items, ErrorAtARowKeepsTheRowsBeforeAndItsLine) {
 TEST_P(Items, HeaderOnlySheetClearsTheListAndWritesNothing) {
     ui.list = {"left from verification"};
     run({});
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_TRUE(ui.list.empty());
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_ITEM"), "0");
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_PLU"), "0");
@@ -283,7 +283,7 @@ TEST_P(Items, MissingDestinationTableFailsBeforeTheFirstLine) {
     workbook({itemSheet({{{"ItemCode", str("A1")}}, {{"ItemCode", str("B2")}}})});
     choose("KINV_MT_ITEM");
     CConvert_Click(form);
-    ASSERT_EQ(ui.boxes.size(), 3u) << ui.boxes.back().text;
+    ASSERT_EQ(ui.boxes.size(), 3u) << ui.allBoxes();
     EXPECT_TRUE(isBox(ui.boxes[0], "Confirm to Start Migrate ? ", "Question", Icon::Question,
                       Buttons::YesNo));
     EXPECT_FALSE(ui.boxes[1].text.empty());
@@ -301,7 +301,7 @@ TEST_P(Items, MissingWorksheetColumnIsNamedAndStoresNothing) {
     choose("KINV_MT_ITEM");
     runItems();
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_NE(ui.boxes[0].text.find("AdvPrice30"), std::string::npos) << ui.boxes[0].text;
+    EXPECT_NE(ui.boxes[0].text.find("AdvPrice30"), std::string::npos) << ui.allBoxes();
     EXPECT_EQ(ui.boxes[0].icon, Icon::Critical);
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[A1] Cola"}));
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_ITEM"), "0");
@@ -314,7 +314,7 @@ TEST_P(Items, MissingDestinationColumnIsNamed) {
     });
     run({{{"ItemCode", str("A1")}}});
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_NE(ui.boxes[0].text.find("RefSeasonCode"), std::string::npos) << ui.boxes[0].text;
+    EXPECT_NE(ui.boxes[0].text.find("RefSeasonCode"), std::string::npos) << ui.allBoxes();
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_ITEM"), "0");
 }
 
@@ -326,7 +326,7 @@ TEST_P(Items, QuotesAndNonAsciiTextArriveIntact) {
                                  {"ItemName", str("Café Crème 咖啡 😀")},
                                  {"PluCode", str("Ünï")}}};
     run(sheet);
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(ui.list[2], "[ÄPFEL] Café Crème 咖啡 😀");
     EXPECT_EQ(rows("SELECT ItemCode, ItemName FROM KINV_MT_ITEM ORDER BY ItemName"),
               (Rows{{"ÄPFEL", "Café Crème 咖啡 😀"},
@@ -338,7 +338,7 @@ TEST_P(Items, QuotesAndNonAsciiTextArriveIntact) {
     // A second run finds every row again by its code: changed, not added.
     ui.list.clear();
     runItems();
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    EXPECT_TRUE(ui.boxes.empty()) << ui.allBoxes();
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_ITEM"), "4");
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_PLU"), "3");
 }

@@ -20,16 +20,16 @@ class Master : public MigrationTest {
         runMaster();
     }
     void expectSuccess() {
-        ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxes[0].text;
+        ASSERT_EQ(ui.boxes.size(), 1u) << ui.allBoxes();
         EXPECT_TRUE(isBox(ui.boxes[0], "Migration Successfully", "Message", Icon::Exclamation));
     }
     void expectNotFound() {
-        ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxes[0].text;
+        ASSERT_EQ(ui.boxes.size(), 1u) << ui.allBoxes();
         EXPECT_TRUE(isBox(ui.boxes[0], "MSSQL Table Not Found.", "Message", Icon::Critical));
     }
     // The number box (no icon, the application's title), then the description box.
     void expectNumberedError(long number, const std::string& inText) {
-        ASSERT_EQ(ui.boxes.size(), 2u) << ui.boxes[0].text;
+        ASSERT_EQ(ui.boxes.size(), 2u) << ui.allBoxes();
         EXPECT_TRUE(isBox(ui.boxes[0], std::to_string(number), "", Icon::None));
         EXPECT_EQ(ui.boxes[1].title, "Message");
         EXPECT_EQ(ui.boxes[1].icon, Icon::Critical);

@@ -48,7 +48,7 @@ TEST_P(Start, ItemSheetInAnyCaseRunsTheItemMigration) {
     CConvert_Click(form);
     EXPECT_EQ(form.st.ConfirmAnswer, "6");
     EXPECT_EQ(form.st.SheetName, "KINV_MT_ITEM");
-    ASSERT_EQ(ui.boxes.size(), 2u) << ui.boxes[1].text;
+    ASSERT_EQ(ui.boxes.size(), 2u) << ui.allBoxes();
     expectLast("Completed.", Icon::Exclamation);
     EXPECT_EQ(ui.list, (std::vector<std::string>{"[A1] "}));
     EXPECT_EQ(one("SELECT PluCode FROM KINV_MT_PLU"), "A1");

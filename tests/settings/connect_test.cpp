@@ -91,7 +91,7 @@ TEST(Connect, GoodConnectionShowsConnectedEnablesVerifyAndSaves) {
     auto d = test::freshSqlite("good");
     f.fill(d);
     CCONNECT_Click(f.form);
-    EXPECT_TRUE(f.ui.boxes.empty()) << f.ui.boxes[0].text;
+    EXPECT_TRUE(f.ui.boxes.empty()) << f.ui.allBoxes();
     EXPECT_TRUE(f.ui.connectedShown);
     EXPECT_TRUE(f.ui.verifyEnabled);
     ASSERT_TRUE(f.form.st.DestConn && f.form.st.DestConn->isOpen());
@@ -107,7 +107,7 @@ TEST(Connect, PostgresRefusalsAndTheSemicolonEdge) {
     test::Destination d{"KordbPg", "postgres", "kordb", "kordb-pass"};
     f.fill(d);
     CCONNECT_Click(f.form);
-    ASSERT_TRUE(f.ui.boxes.empty()) << f.ui.boxes[0].text;
+    ASSERT_TRUE(f.ui.boxes.empty()) << f.ui.allBoxes();
     EXPECT_TRUE(f.ui.connectedShown);
     f.ui.startEnabled = true;  // as after a clean verification
 

@@ -90,7 +90,7 @@ TEST(SheetList, UnreadableWorkbooksGiveAMessageAndFocusThePath) {
         ASSERT_EQ(f.ui.boxes.size(), 1u) << path;
         EXPECT_EQ(f.ui.boxes[0].title, "Message");
         EXPECT_EQ(f.ui.boxes[0].icon, Icon::Critical);
-        EXPECT_NE(f.ui.boxes[0].text.find(path), std::string::npos) << f.ui.boxes[0].text;
+        EXPECT_NE(f.ui.boxes[0].text.find(path), std::string::npos) << f.ui.allBoxes();
         EXPECT_EQ(f.ui.focusMoves, (std::vector<Control>{Control::Path}));
     }
 }

@@ -90,11 +90,15 @@ TEST(Workbook, FaultsNameTheFileAndTheReason) {
         EXPECT_THROW(readSheetNames(path), KorError);
     };
     expectFault((dir / "missing.xls").string(), "not found");
+    // The content decides, whatever the name says.
     std::ofstream(dir / "text.xls") << "ItemCode,ItemName\nA1,Cola\n";
-    expectFault((dir / "text.xls").string(), "not an Excel 97-2003 workbook");
-    // An .xlsx is a zip archive, not the older format.
+    expectFault((dir / "text.xls").string(), "a text file (such as CSV)");
     std::ofstream(dir / "book.xlsx", std::ios::binary) << std::string("PK\x03\x04", 4) << "zipdata";
-    expectFault((dir / "book.xlsx").string(), "not an Excel 97-2003 workbook");
+    expectFault((dir / "book.xlsx").string(), "damaged");
+    std::ofstream(dir / "empty.xls", std::ios::binary);
+    expectFault((dir / "empty.xls").string(), "empty file");
+    std::ofstream(dir / "old.xls", std::ios::binary) << std::string("\x09\x04\x06\x00", 4);
+    expectFault((dir / "old.xls").string(), "Excel 5.0/95 or older");
     expectFault(dir.string(), "folder");
 }
 

@@ -25,6 +25,12 @@ class Recorder : public Operator {
     int comboIndex = -1;
     std::vector<std::string> list;
     std::vector<Box> boxes;
+    // Every box's text, for failure messages: safe whatever the count.
+    std::string allBoxes() const {
+        std::string all;
+        for (const Box& b : boxes) all += "[" + b.text + "] ";
+        return all;
+    }
     std::deque<int> answers;  // for Yes/No boxes; Yes when empty
     bool verifyEnabled = false;
     bool startEnabled = false;

@@ -1,0 +1,1229 @@
+// Workbooks in zip packages: Office Open XML (.xlsx, .xlsm) and OpenDocument (.ods). The
+// kind is told by the package's content, its parts streamed through xml::Scanner, so a sheet
+// of millions of cells never lies in memory as XML.
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "source/cells.h"
+#include "source/xml_scan.h"
+#include "source/zip_package.h"
+
+namespace kordb {
+
+namespace {
+
+using xml::Ns;
+
+// ---- Values as the files write them ----
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+bool parseDouble(std::string_view s, double& out) {
+    s = trim(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(out);
+}
+
+bool parseUint(std::string_view s, uint64_t& out) {
+    s = trim(s);
+    if (s.empty()) return false;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+// "AB12" -> zero-based column 27, row 11.
+bool parseCellRef(std::string_view s, uint32_t& row, uint32_t& col) {
+    size_t i = 0;
+    uint32_t c = 0;
+    while (i < s.size() && i < 4 && ((s[i] | 0x20) >= 'a' && (s[i] | 0x20) <= 'z'))
+        c = c * 26 + uint32_t((s[i++] | 0x20) - 'a' + 1);
+    if (i == 0 || i == s.size()) return false;
+    uint32_t r = 0;
+    size_t digits = 0;
+    for (; i < s.size(); ++i, ++digits) {
+        if (s[i] < '0' || s[i] > '9' || digits == 8) return false;
+        r = r * 10 + uint32_t(s[i] - '0');
+    }
+    if (r == 0) return false;
+    row = r - 1;
+    col = c - 1;
+    return true;
+}
+
+std::string cellName(uint64_t row, uint64_t col) {
+    std::string letters;
+    for (uint64_t c = col + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+bool digitsAt(std::string_view s, size_t at, size_t n, unsigned& out) {
+    if (at + n > s.size()) return false;
+    out = 0;
+    for (size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        out = out * 10 + unsigned(s[i] - '0');
+    }
+    return true;
+}
+
+// "hh:mm[:ss[.fff]]" from at, as a fraction of a day; at ends past it.
+bool parseClock(std::string_view s, size_t& at, double& fraction) {
+    unsigned h, m, sec = 0;
+    if (!digitsAt(s, at, 2, h) || at + 2 >= s.size() || s[at + 2] != ':' ||
+        !digitsAt(s, at + 3, 2, m))
+        return false;
+    at += 5;
+    double frac = 0;
+    if (at < s.size() && s[at] == ':') {
+        if (!digitsAt(s, at + 1, 2, sec)) return false;
+        at += 3;
+        if (at < s.size() && (s[at] == '.' || s[at] == ',')) {
+            double scale = 0.1;
+            size_t start = ++at;
+            while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
+                frac += (s[at++] - '0') * scale;
+                scale /= 10;
+            }
+            if (at == start) return false;
+        }
+    }
+    if (h > 24 || m > 59 || sec > 60) return false;
+    fraction = (h * 3600.0 + m * 60.0 + sec + frac) / 86400.0;
+    return true;
+}
+
+// An ISO 8601 date, date and time, or time ("2024-01-31", "2024-01-31T13:45:00.5Z",
+// "13:45:00") as days since epoch (a time alone as a fraction of a day). A zone is ignored:
+// spreadsheets have none.
+bool parseIsoDate(std::string_view s, int64_t epoch, double& days) {
+    s = trim(s);
+    size_t at = 0;
+    if (s.size() >= 3 && s[2] == ':') {
+        double f;
+        if (!parseClock(s, at, f) || at != s.size()) return false;
+        days = f;
+        return true;
+    }
+    bool negative = !s.empty() && s[0] == '-';
+    if (negative || (!s.empty() && s[0] == '+')) ++at;
+    size_t y0 = at;
+    int64_t year = 0;
+    while (at < s.size() && s[at] >= '0' && s[at] <= '9' && at - y0 < 6)
+        year = year * 10 + (s[at++] - '0');
+    unsigned month, day;
+    if (at - y0 < 4 || at >= s.size() || s[at] != '-' || !digitsAt(s, at + 1, 2, month) ||
+        at + 3 >= s.size() || s[at + 3] != '-' || !digitsAt(s, at + 4, 2, day))
+        return false;
+    at += 6;
+    if (negative) year = -year;
+    if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+    double fraction = 0;
+    if (at < s.size() && (s[at] == 'T' || s[at] == ' ')) {
+        ++at;
+        if (!parseClock(s, at, fraction)) return false;
+    }
+    if (at < s.size() && s[at] == 'Z') {
+        ++at;
+    } else if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
+        unsigned zh, zm;
+        if (!digitsAt(s, at + 1, 2, zh)) return false;
+        at += 3;
+        if (at < s.size() && s[at] == ':') ++at;
+        if (digitsAt(s, at, 2, zm)) at += 2;
+    }
+    if (at != s.size()) return false;
+    days = double(daysFromCivil(year, month, day) - epoch) + fraction;
+    return true;
+}
+
+const int64_t kEpoch1900 = daysFromCivil(1899, 12, 30);
+const int64_t kEpoch1904 = daysFromCivil(1904, 1, 1);
+
+// An ODF duration ("PT13H45M00S", "-P1DT2H", "PT0.5S") in days.
+bool parseDuration(std::string_view s, double& days) {
+    s = trim(s);
+    size_t at = 0;
+    bool negative = false;
+    if (at < s.size() && s[at] == '-') negative = true, ++at;
+    if (at >= s.size() || s[at] != 'P') return false;
+    ++at;
+    bool inTime = false, any = false;
+    double total = 0;  // seconds
+    while (at < s.size()) {
+        if (s[at] == 'T' && !inTime) {
+            inTime = true;
+            ++at;
+            continue;
+        }
+        size_t n0 = at;
+        while (at < s.size() && ((s[at] >= '0' && s[at] <= '9') || s[at] == '.')) ++at;
+        double v;
+        if (at == n0 || at >= s.size() ||
+            std::from_chars(s.data() + n0, s.data() + at, v).ptr != s.data() + at)
+            return false;
+        char unit = s[at++];
+        if (!inTime && unit == 'D') {
+            total += v * 86400;
+        } else if (inTime && unit == 'H') {
+            total += v * 3600;
+        } else if (inTime && unit == 'M') {
+            total += v * 60;
+        } else if (inTime && unit == 'S') {
+            total += v;
+        } else {
+            return false;
+        }
+        any = true;
+    }
+    if (!any || !std::isfinite(total)) return false;
+    days = (negative ? -total : total) / 86400;
+    return true;
+}
+
+uint8_t errorCode(std::string_view text) {
+    static constexpr struct {
+        std::string_view text;
+        uint8_t code;
+    } kErrors[] = {{"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+                   {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
+    text = trim(text);
+    for (const auto& e : kErrors)
+        if (e.text == text) return e.code;
+    return 0xFF;
+}
+
+// Excel's _xHHHH_ escapes (characters XML cannot carry, and "_x005F_" for an underscore).
+void decodeEscapes(std::string& s) {
+    size_t i = s.find("_x");
+    if (i == std::string::npos) return;
+    auto hex4 = [&](size_t at, uint32_t& v) {
+        if (at + 7 > s.size() || s[at] != '_' || s[at + 1] != 'x' || s[at + 6] != '_') return false;
+        v = 0;
+        for (size_t k = at + 2; k < at + 6; ++k) {
+            char c = char(s[k] | 0x20);
+            int d = s[k] >= '0' && s[k] <= '9' ? s[k] - '0'
+                    : c >= 'a' && c <= 'f'     ? c - 'a' + 10
+                                               : -1;
+            if (d < 0) return false;
+            v = v * 16 + uint32_t(d);
+        }
+        return true;
+    };
+    std::string out(s, 0, i);
+    while (i < s.size()) {
+        uint32_t c;
+        if (!hex4(i, c)) {
+            out += s[i++];
+            continue;
+        }
+        i += 7;
+        uint32_t low;
+        if (c >= 0xD800 && c <= 0xDBFF && hex4(i, low) && low >= 0xDC00 && low <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 7;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c != 0) xml::appendUtf8(out, c);
+    }
+    s.swap(out);
+}
+
+// A number format shows a date or time when it has a y, m, d, h or s outside quotes,
+// escapes and [brackets] ([h], [mm], [ss] elapsed time count).
+bool isDateFormat(std::string_view code) {
+    if (lower(trim(code)) == "general") return false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        if (c == '"') {
+            size_t end = code.find('"', i + 1);
+            if (end == std::string_view::npos) return false;
+            i = end;
+        } else if (c == '\\' || c == '_' || c == '*') {
+            ++i;
+        } else if (c == '[') {
+            size_t end = code.find(']', i + 1);
+            if (end == std::string_view::npos) return false;
+            std::string inside = lower(code.substr(i + 1, end - i - 1));
+            if (!inside.empty() && inside.find_first_not_of(inside[0]) == std::string::npos &&
+                (inside[0] == 'h' || inside[0] == 'm' || inside[0] == 's'))
+                return true;
+            i = end;
+        } else {
+            char l = char(c | 0x20);
+            if (l == 'y' || l == 'm' || l == 'd' || l == 'h' || l == 's') return true;
+        }
+    }
+    return false;
+}
+
+bool isBuiltinDateFormat(uint64_t id) {
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
+           (id >= 50 && id <= 58);
+}
+
+std::string checkedText(xml::Scanner& sc, std::string&& s) {
+    if (!xml::validUtf8(s)) sc.damaged("a text that is not valid UTF-8");
+    return std::move(s);
+}
+
+template <class Handler>
+void scanPart(ZipPackage& zip, int64_t entry, Handler& h) {
+    ZipPackage::Stream stream(zip, entry);
+    xml::Scanner scanner(stream.part());
+    scanner.run(stream, h);
+}
+
+// ---- Package structure (OPC) ----
+
+std::string folder(std::string_view part) {
+    size_t slash = part.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(part.substr(0, slash + 1));
+}
+
+// A relationship target made a part name: relative to the source's folder, or absolute.
+std::string resolveTarget(std::string_view sourceFolder, std::string_view target) {
+    target = target.substr(0, target.find_first_of("#?"));
+    std::string path;
+    if (!target.empty() && (target.front() == '/' || target.front() == '\\'))
+        path = std::string(target.substr(1));
+    else
+        path = std::string(sourceFolder) + std::string(target);
+    std::vector<std::string> segments;
+    std::string seg;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+            if (seg == "..") {
+                if (!segments.empty()) segments.pop_back();
+            } else if (!seg.empty() && seg != ".") {
+                segments.push_back(seg);
+            }
+            seg.clear();
+        } else {
+            seg += path[i];
+        }
+    }
+    std::string out;
+    for (const auto& s : segments) out += (out.empty() ? "" : "/") + s;
+    return out;
+}
+
+std::string relsPartOf(std::string_view part) {
+    size_t slash = part.rfind('/');
+    std::string_view base = slash == std::string_view::npos ? part : part.substr(slash + 1);
+    return folder(part) + "_rels/" + std::string(base) + ".rels";
+}
+
+std::string_view lastSegment(std::string_view uri) {
+    size_t slash = uri.rfind('/');
+    return slash == std::string_view::npos ? uri : uri.substr(slash + 1);
+}
+
+struct Relationship {
+    std::string id, type, target;  // target resolved to a part name
+};
+
+struct RelsHandler {
+    bool wantText = false;
+    std::string source;  // folder of the source part
+    std::vector<Relationship> rels;
+    std::string s1, s2, s3, s4;
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        if (sc.depth() != 2 || e.ns != Ns::PkgRel || e.local != "Relationship") return;
+        if (sc.value(e.find(Ns::None, "TargetMode"), s4) == "External") return;
+        rels.push_back({std::string(sc.value(e.find(Ns::None, "Id"), s1)),
+                        std::string(sc.value(e.find(Ns::None, "Type"), s2)),
+                        resolveTarget(source, sc.value(e.find(Ns::None, "Target"), s3))});
+    }
+    void onEnd(xml::Scanner&, Ns, std::string_view) {}
+    void onText(xml::Scanner&, std::string_view) {}
+};
+
+std::vector<Relationship> readRels(ZipPackage& zip, std::string_view sourcePart) {
+    int64_t entry = zip.find(sourcePart.empty() ? "_rels/.rels" : relsPartOf(sourcePart));
+    RelsHandler h;
+    h.source = folder(sourcePart);
+    if (entry >= 0) scanPart(zip, entry, h);
+    return std::move(h.rels);
+}
+
+struct ContentTypesHandler {
+    bool wantText = false;
+    std::unordered_map<std::string, std::string> defaults, overrides;  // folded keys
+    std::string s1, s2;
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        if (sc.depth() != 2 || e.ns != Ns::Types) return;
+        if (e.local == "Default")
+            defaults[lower(sc.value(e.find(Ns::None, "Extension"), s1))] =
+                std::string(sc.value(e.find(Ns::None, "ContentType"), s2));
+        else if (e.local == "Override")
+            overrides[lower(resolveTarget("", sc.value(e.find(Ns::None, "PartName"), s1)))] =
+                std::string(sc.value(e.find(Ns::None, "ContentType"), s2));
+    }
+    void onEnd(xml::Scanner&, Ns, std::string_view) {}
+    void onText(xml::Scanner&, std::string_view) {}
+
+    std::string typeOf(std::string_view part) const {
+        auto it = overrides.find(lower(part));
+        if (it != overrides.end()) return it->second;
+        size_t dot = part.rfind('.');
+        if (dot == std::string_view::npos) return {};
+        auto d = defaults.find(lower(part.substr(dot + 1)));
+        return d == defaults.end() ? std::string() : d->second;
+    }
+};
+
+enum class MainKind { Workbook, Binary, Text, Presentation, Drawing, Unknown };
+
+MainKind classify(std::string_view type) {
+    auto starts = [&](std::string_view p) { return type.substr(0, p.size()) == p; };
+    if (starts("application/vnd.ms-excel.sheet.binary")) return MainKind::Binary;
+    if ((starts("application/vnd.openxmlformats-officedocument.spreadsheetml.") ||
+         starts("application/vnd.ms-excel.")) &&
+        type.size() > 9 && type.substr(type.size() - 9) == ".main+xml")
+        return MainKind::Workbook;
+    if (starts("application/vnd.openxmlformats-officedocument.wordprocessingml.") ||
+        starts("application/vnd.ms-word."))
+        return MainKind::Text;
+    if (starts("application/vnd.openxmlformats-officedocument.presentationml.") ||
+        starts("application/vnd.ms-powerpoint."))
+        return MainKind::Presentation;
+    if (starts("application/vnd.ms-visio.")) return MainKind::Drawing;
+    return MainKind::Unknown;
+}
+
+const char* const kBinaryWorkbook =
+    "it is an Excel binary workbook (.xlsb), which is not supported: save it as .xlsx";
+const char* const kNoWorkbook =
+    "it is not a workbook: it is a zip archive without a workbook in it";
+
+// ---- Office Open XML ----
+
+struct SharedStrings {
+    static constexpr size_t kMax = size_t(1) << 26;
+    std::string text;
+    std::vector<uint32_t> ends;
+    size_t size() const { return ends.size(); }
+    std::string_view at(size_t i) const {
+        uint32_t begin = i ? ends[i - 1] : 0;
+        return std::string_view(text).substr(begin, ends[i] - begin);
+    }
+};
+
+// <si> holds <t>, or runs <r><t>; phonetic runs <rPh> are not part of the text. An inline
+// string <is> is built the same way.
+struct RichText {
+    int depth = 0;  // of the <si> or <is>
+    bool inRun = false, inPhonetic = false;
+
+    // Whether an element starting at depth d opens text to keep.
+    bool start(std::string_view local, size_t d) {
+        if (d == size_t(depth) + 1) {
+            inRun = local == "r";
+            inPhonetic = local == "rPh";
+            return local == "t";
+        }
+        return d == size_t(depth) + 2 && inRun && local == "t";
+    }
+};
+
+struct SharedStringsHandler {
+    bool wantText = false;
+    SharedStrings& out;
+    RichText rich;
+    bool inItem = false;
+    std::string cur, scratch;
+
+    explicit SharedStringsHandler(SharedStrings& o) : out(o) {}
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        size_t d = sc.depth();
+        if (d == 1 && e.ns == Ns::Sml && e.local == "sst") {
+            uint64_t n;
+            if (parseUint(sc.value(e.find(Ns::None, "uniqueCount"), scratch), n))
+                out.ends.reserve(size_t(std::min<uint64_t>(n, uint64_t(1) << 22)));
+        } else if (d == 2 && e.ns == Ns::Sml && e.local == "si") {
+            inItem = true;
+            rich = RichText{int(d)};
+            cur.clear();
+        } else if (inItem && e.ns == Ns::Sml) {
+            wantText = rich.start(e.local, d);
+        }
+    }
+    void onEnd(xml::Scanner& sc, Ns, std::string_view) {
+        wantText = false;
+        if (!inItem || sc.depth() != 2) return;
+        inItem = false;
+        decodeEscapes(cur);
+        if (!xml::validUtf8(cur)) sc.damaged("a shared string that is not valid UTF-8");
+        if (out.ends.size() >= SharedStrings::kMax)
+            sc.damaged("more than " + std::to_string(SharedStrings::kMax) + " shared strings");
+        out.text += cur;
+        out.ends.push_back(uint32_t(out.text.size()));
+    }
+    void onText(xml::Scanner&, std::string_view t) { cur.append(t); }
+};
+
+struct StylesHandler {
+    bool wantText = false;
+    std::unordered_map<uint64_t, bool> custom;  // numFmtId -> shows a date
+    std::vector<uint8_t> dateXf;
+    int section = 0;  // 1 numFmts, 2 cellXfs
+    std::string s1, s2;
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        if (e.ns != Ns::Sml) return;
+        size_t d = sc.depth();
+        if (d == 2) {
+            section = e.local == "numFmts" ? 1 : e.local == "cellXfs" ? 2 : 0;
+        } else if (d == 3 && section == 1 && e.local == "numFmt") {
+            uint64_t id;
+            if (parseUint(sc.value(e.find(Ns::None, "numFmtId"), s1), id))
+                custom[id] = isDateFormat(sc.value(e.find(Ns::None, "formatCode"), s2));
+        } else if (d == 3 && section == 2 && e.local == "xf") {
+            uint64_t id = 0;
+            parseUint(sc.value(e.find(Ns::None, "numFmtId"), s1), id);
+            auto it = custom.find(id);
+            dateXf.push_back(it != custom.end() ? it->second : isBuiltinDateFormat(id));
+        }
+    }
+    void onEnd(xml::Scanner& sc, Ns, std::string_view) {
+        if (sc.depth() == 2) section = 0;
+    }
+    void onText(xml::Scanner&, std::string_view) {}
+};
+
+struct WorkbookHandler {
+    bool wantText = false;
+    struct Sheet {
+        std::string name, rid;
+    };
+    std::vector<Sheet> sheets;
+    bool date1904 = false;
+    std::string s1, s2;
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        if (e.ns != Ns::Sml) return;
+        size_t d = sc.depth();
+        if (d == 2 && e.local == "workbookPr") {
+            std::string_view v = sc.value(e.find(Ns::None, "date1904"), s1);
+            date1904 = v == "1" || v == "true";
+        } else if (d == 3 && e.local == "sheet") {
+            std::string name(sc.value(e.find(Ns::None, "name"), s1));
+            if (name.empty()) name = "Sheet" + std::to_string(sheets.size() + 1);
+            sheets.push_back({checkedText(sc, std::move(name)),
+                              std::string(sc.value(e.find(Ns::Rel, "id"), s2))});
+        }
+    }
+    void onEnd(xml::Scanner& sc, Ns ns, std::string_view local) {
+        if (sc.depth() == 2 && ns == Ns::Sml && local == "sheets") sc.stop();
+    }
+    void onText(xml::Scanner&, std::string_view) {}
+};
+
+class SheetHandler {
+  public:
+    bool wantText = false;
+
+    SheetHandler(SheetCells& out, const SharedStrings& sst, const std::vector<uint8_t>& dateXf,
+                 bool date1904)
+        : out_(out), sst_(sst), dateXf_(dateXf), epoch_(date1904 ? kEpoch1904 : kEpoch1900) {
+        sstIndex_.assign(sst.size(), kUnmapped);
+    }
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        if (e.ns != Ns::Sml) return;
+        size_t d = sc.depth();
+        if (cellDepth_) {
+            if (d == cellDepth_ + 1) {
+                if (e.local == "v") {
+                    hasValue_ = wantText = true;
+                    collect_ = &value_;
+                    value_.clear();
+                } else if (e.local == "is") {
+                    hasInline_ = true;
+                    rich_ = RichText{int(d)};
+                    inline_.clear();
+                }
+            } else if (hasInline_ && d > cellDepth_ + 1) {
+                wantText = rich_.start(e.local, d);
+                collect_ = &inline_;
+            }
+        } else if (rowDepth_) {
+            if (e.local == "c" && d == rowDepth_ + 1) startCell(sc, e, d);
+        } else if (inData_) {
+            if (e.local == "row" && d == 3) startRow(sc, e, d);
+        } else if (d == 2 && e.local == "sheetData") {
+            inData_ = true;
+        }
+    }
+
+    void onEnd(xml::Scanner& sc, Ns ns, std::string_view local) {
+        size_t d = sc.depth();
+        if (cellDepth_) {
+            wantText = false;
+            if (d == cellDepth_) endCell(sc);
+        } else if (rowDepth_) {
+            if (d == rowDepth_) rowDepth_ = 0;
+        } else if (inData_ && ns == Ns::Sml && local == "sheetData") {
+            sc.stop();  // nothing after the cells is needed
+        }
+    }
+
+    void onText(xml::Scanner&, std::string_view t) { collect_->append(t); }
+
+  private:
+    static constexpr uint32_t kUnmapped = std::numeric_limits<uint32_t>::max();
+    enum class Kind : uint8_t { Number, Shared, Boolean, Error, Formula, Inline, Date };
+
+    void startRow(xml::Scanner& sc, const xml::Element& e, size_t d) {
+        rowDepth_ = d;
+        const xml::Attr* r = e.find(Ns::None, "r");
+        uint64_t n;
+        if (r) {
+            if (!parseUint(sc.value(r, scratch_), n) || n == 0 || n > SheetCells::kMaxRows)
+                sc.damaged("a row numbered '" + std::string(sc.value(r, scratch_)) + "'");
+            row_ = uint32_t(n - 1);
+        } else {
+            row_ = nextRow_;
+        }
+        nextRow_ = row_ + 1;
+        nextCol_ = 0;
+    }
+
+    void startCell(xml::Scanner& sc, const xml::Element& e, size_t d) {
+        cellDepth_ = d;
+        kind_ = Kind::Number;
+        style_ = 0;
+        hasValue_ = hasInline_ = false;
+        bool placed = false;
+        for (size_t i = 0; i < e.attrCount; ++i) {
+            const xml::Attr& a = e.attrs[i];
+            if (a.ns != Ns::None || a.local.size() != 1) continue;
+            std::string_view v = sc.value(&a, scratch_);
+            switch (a.local[0]) {
+                case 'r':
+                    if (!parseCellRef(v, cellRow_, cellCol_))
+                        sc.damaged("the cell reference '" + std::string(v) + "'");
+                    placed = true;
+                    break;
+                case 's': {
+                    uint64_t s;
+                    if (!parseUint(v, s)) sc.damaged("the style '" + std::string(v) + "'");
+                    style_ = s;
+                    break;
+                }
+                case 't':
+                    if (v == "s") {
+                        kind_ = Kind::Shared;
+                    } else if (v == "n") {
+                        kind_ = Kind::Number;
+                    } else if (v == "str") {
+                        kind_ = Kind::Formula;
+                    } else if (v == "inlineStr") {
+                        kind_ = Kind::Inline;
+                    } else if (v == "b") {
+                        kind_ = Kind::Boolean;
+                    } else if (v == "e") {
+                        kind_ = Kind::Error;
+                    } else if (v == "d") {
+                        kind_ = Kind::Date;
+                    } else {
+                        sc.damaged("the cell type '" + std::string(v) + "'");
+                    }
+                    break;
+            }
+        }
+        if (!placed) {
+            cellRow_ = row_;
+            cellCol_ = nextCol_;
+        }
+        nextCol_ = cellCol_ + 1;
+    }
+
+    void endCell(xml::Scanner& sc) {
+        cellDepth_ = 0;
+        Cell cell;
+        std::string_view v = value_;
+        if (!hasValue_) v = {};
+        switch (kind_) {
+            case Kind::Number:
+                if (trim(v).empty()) return;
+                if (!parseDouble(v, cell.number)) badValue(sc, "a number");
+                cell.type = style_ < dateXf_.size() && dateXf_[style_] ? Cell::Type::Date
+                                                                       : Cell::Type::Number;
+                break;
+            case Kind::Shared: {
+                if (trim(v).empty()) return;
+                uint64_t i;
+                if (!parseUint(v, i) || i >= sst_.size())
+                    sc.damaged("the cell " + cellName(cellRow_, cellCol_) +
+                               " refers to shared string '" + std::string(v) + "' of " +
+                               std::to_string(sst_.size()));
+                if (sstIndex_[i] == kUnmapped)
+                    sstIndex_[i] = out_.addString(std::string(sst_.at(i)));
+                cell.type = Cell::Type::Text;
+                cell.text = sstIndex_[i];
+                break;
+            }
+            case Kind::Boolean:
+                v = trim(v);
+                if (v.empty()) return;
+                if (v != "0" && v != "1" && v != "true" && v != "false")
+                    badValue(sc, "true or false");
+                cell.type = Cell::Type::Boolean;
+                cell.number = v == "1" || v == "true";
+                break;
+            case Kind::Error:
+                if (trim(v).empty()) return;
+                cell.type = Cell::Type::Error;
+                cell.error = errorCode(v);
+                break;
+            case Kind::Inline:
+                if (hasInline_) v = inline_;
+                [[fallthrough]];
+            case Kind::Formula: {
+                std::string s(v);
+                decodeEscapes(s);
+                cell.type = Cell::Type::Text;
+                cell.text = out_.addString(checkedText(sc, std::move(s)));
+                break;
+            }
+            case Kind::Date:
+                if (trim(v).empty()) return;
+                if (!parseIsoDate(v, epoch_, cell.number)) badValue(sc, "a date");
+                cell.type = Cell::Type::Date;
+                break;
+        }
+        out_.add(cellRow_, cellCol_, cell);
+    }
+
+    [[noreturn]] void badValue(xml::Scanner& sc, const char* what) {
+        sc.damaged("the cell " + cellName(cellRow_, cellCol_) + " holds '" +
+                   std::string(value_.substr(0, 40)) + "' where " + what + " belongs");
+    }
+
+    SheetCells& out_;
+    const SharedStrings& sst_;
+    const std::vector<uint8_t>& dateXf_;
+    int64_t epoch_;
+    std::vector<uint32_t> sstIndex_;  // shared string -> index in out_, once used
+    bool inData_ = false;
+    size_t rowDepth_ = 0;  // 0 outside a row
+    uint32_t row_ = 0, nextRow_ = 0, nextCol_ = 0;
+    size_t cellDepth_ = 0;  // 0 outside a cell
+    uint32_t cellRow_ = 0, cellCol_ = 0;
+    uint64_t style_ = 0;
+    Kind kind_ = Kind::Number;
+    bool hasValue_ = false, hasInline_ = false;
+    RichText rich_;
+    std::string value_, inline_, scratch_;
+    std::string* collect_ = &value_;
+};
+
+class OoxmlReader : public WorkbookReader {
+  public:
+    OoxmlReader(std::unique_ptr<ZipPackage> zip, std::string main) : zip_(std::move(zip)) {
+        int64_t entry = zip_->find(main);
+        if (entry < 0) throw ReadError("it is damaged: its workbook part " + main + " is missing");
+        std::vector<Relationship> rels = readRels(*zip_, main);
+        WorkbookHandler wb;
+        scanPart(*zip_, entry, wb);
+        date1904_ = wb.date1904;
+        auto byType = [&](std::string_view type) -> int64_t {
+            for (const auto& r : rels)
+                if (lastSegment(r.type) == type) return zip_->find(r.target);
+            return -1;
+        };
+        sharedStrings_ = byType("sharedStrings");
+        styles_ = byType("styles");
+        for (auto& s : wb.sheets) {
+            Sheet sheet{-1, false};
+            for (const auto& r : rels) {
+                if (r.id != s.rid) continue;
+                std::string_view type = lastSegment(r.type);
+                sheet.cells =
+                    type == "worksheet" || type == "xlMacrosheet" || type == "xlIntlMacrosheet";
+                sheet.entry = zip_->find(r.target);
+                break;
+            }
+            names_.push_back(std::move(s.name));
+            sheets_.push_back(sheet);
+        }
+    }
+
+    const std::vector<std::string>& sheetNames() const override { return names_; }
+
+    void readSheet(size_t index, SheetCells& out) override {
+        if (index >= sheets_.size()) throw std::out_of_range("no such sheet");
+        const Sheet& sheet = sheets_[index];
+        out.date1904 = date1904_;
+        if (sheet.entry < 0)
+            throw ReadError("it is damaged: the part of the sheet '" + names_[index] +
+                            "' is missing");
+        if (sheet.cells) {
+            loadShared();
+            SheetHandler h(out, strings_, dateXf_, date1904_);
+            scanPart(*zip_, sheet.entry, h);
+        }
+        out.finish();
+    }
+
+  private:
+    struct Sheet {
+        int64_t entry;
+        bool cells;  // a worksheet, not a chart or dialog sheet
+    };
+
+    void loadShared() {
+        if (loaded_) return;
+        if (styles_ >= 0) {
+            StylesHandler h;
+            scanPart(*zip_, styles_, h);
+            dateXf_ = std::move(h.dateXf);
+        }
+        if (sharedStrings_ >= 0) {
+            SharedStringsHandler h(strings_);
+            scanPart(*zip_, sharedStrings_, h);
+        }
+        loaded_ = true;
+    }
+
+    std::unique_ptr<ZipPackage> zip_;
+    std::vector<std::string> names_;
+    std::vector<Sheet> sheets_;
+    bool date1904_ = false;
+    int64_t sharedStrings_ = -1, styles_ = -1;
+    bool loaded_ = false;
+    SharedStrings strings_;
+    std::vector<uint8_t> dateXf_;
+};
+
+// ---- OpenDocument ----
+
+std::string describeOdf(std::string_view kind) {
+    kind = kind.substr(0, kind.find('-'));
+    if (kind == "graphics") kind = "drawing";
+    if (kind == "base") kind = "database";
+    return "it is not a workbook: it looks like " +
+           std::string(kind.empty() ||
+                               std::string_view("aeiou").find(kind[0]) == std::string_view::npos
+                           ? "a "
+                           : "an ") +
+           std::string(kind) + " document";
+}
+
+struct OdsNamesHandler {
+    bool wantText = false;
+    std::vector<std::string> names;
+    std::string body;  // what office:body holds: spreadsheet, text, ...
+    bool inBody = false;
+    std::string s1;
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        size_t d = sc.depth();
+        if (d == 2 && e.ns == Ns::Office && e.local == "body") {
+            inBody = true;
+        } else if (d == 3 && inBody && e.ns == Ns::Office && body.empty()) {
+            body = std::string(e.local);
+            if (body != "spreadsheet") sc.stop();
+        } else if (d == 4 && body == "spreadsheet" && e.ns == Ns::Table && e.local == "table") {
+            std::string name(sc.value(e.find(Ns::Table, "name"), s1));
+            if (name.empty()) name = "Sheet" + std::to_string(names.size() + 1);
+            names.push_back(checkedText(sc, std::move(name)));
+        }
+    }
+    void onEnd(xml::Scanner& sc, Ns, std::string_view) {
+        if (sc.depth() == 3 && inBody && body == "spreadsheet") sc.stop();
+    }
+    void onText(xml::Scanner&, std::string_view) {}
+};
+
+bool looksLikeError(std::string_view s) {
+    if (errorCode(s) != 0xFF) return true;
+    return s.size() == 7 && s.substr(0, 4) == "Err:" && s[4] >= '0' && s[4] <= '9' && s[5] >= '0' &&
+           s[5] <= '9' && s[6] >= '0' && s[6] <= '9';
+}
+
+class OdsSheetHandler {
+  public:
+    bool wantText = false;
+    static constexpr size_t kMaxText = size_t(32) << 20;
+
+    OdsSheetHandler(SheetCells& out, size_t target) : out_(out), target_(target) {}
+
+    void onStart(xml::Scanner& sc, const xml::Element& e) {
+        size_t d = sc.depth();
+        if (skipDepth_) return;
+        if (cellDepth_) {
+            inCell(sc, e, d);
+        } else if (!tableDepth_) {
+            if (d == 4 && e.ns == Ns::Table && e.local == "table" && tables_++ == target_)
+                tableDepth_ = d;
+        } else if (e.ns == Ns::Table) {
+            if (e.local == "table-row") {
+                startRow(sc, e);
+            } else if (inRow_ && (e.local == "table-cell" || e.local == "covered-table-cell")) {
+                startCell(sc, e, d);
+            }
+        }
+    }
+
+    void onEnd(xml::Scanner& sc, Ns ns, std::string_view local) {
+        size_t d = sc.depth();
+        if (skipDepth_) {
+            if (d == skipDepth_) {
+                skipDepth_ = 0;
+                wantText = paraDepth_ != 0;
+            }
+        } else if (cellDepth_) {
+            if (d == cellDepth_) {
+                endCell(sc);
+            } else if (d == paraDepth_) {
+                paraDepth_ = 0;
+                wantText = false;
+            }
+        } else if (tableDepth_) {
+            if (d == tableDepth_) {
+                sc.stop();
+            } else if (inRow_ && ns == Ns::Table && local == "table-row") {
+                endRow();
+            }
+        }
+    }
+
+    void onText(xml::Scanner& sc, std::string_view t) {
+        if (text_.size() + t.size() > kMaxText) tooLong(sc);
+        text_.append(t);
+    }
+
+  private:
+    enum class Type : uint8_t { None, Number, Date, Time, Boolean, String, Unknown };
+    struct Stored {
+        uint64_t col, repeat;
+        Cell cell;
+    };
+
+    static uint64_t repeat(xml::Scanner& sc, const xml::Element& e, std::string_view name,
+                           std::string& scratch) {
+        const xml::Attr* a = e.find(Ns::Table, name);
+        if (!a) return 1;
+        uint64_t n;
+        if (!parseUint(sc.value(a, scratch), n) || n == 0)
+            sc.damaged("a repeat count of '" + std::string(sc.value(a, scratch)) + "'");
+        // Far past any sheet's end; keeps the sums below from overflowing.
+        return std::min<uint64_t>(n, uint64_t(1) << 32);
+    }
+
+    [[noreturn]] void tooLong(xml::Scanner& sc) {
+        sc.damaged("the cell " + cellName(row_, col_) + " holds more than " +
+                   std::to_string(kMaxText >> 20) + " MiB of text");
+    }
+
+    void startRow(xml::Scanner& sc, const xml::Element& e) {
+        inRow_ = true;
+        rowRepeat_ = repeat(sc, e, "number-rows-repeated", scratch_);
+        col_ = 0;
+        stored_.clear();
+    }
+
+    void endRow() {
+        inRow_ = false;
+        if (!stored_.empty()) {
+            uint64_t last = std::min<uint64_t>(row_ + rowRepeat_, SheetCells::kMaxRows + 1);
+            for (uint64_t r = row_; r < last; ++r)
+                for (const Stored& s : stored_) {
+                    uint64_t end =
+                        std::min<uint64_t>(s.col + s.repeat, SheetCells::kMaxColumns + 1);
+                    for (uint64_t c = s.col; c < end; ++c)
+                        out_.add(uint32_t(r), uint32_t(c), s.cell);
+                }
+        }
+        row_ += rowRepeat_;
+    }
+
+    void startCell(xml::Scanner& sc, const xml::Element& e, size_t d) {
+        cellDepth_ = d;
+        colRepeat_ = repeat(sc, e, "number-columns-repeated", scratch_);
+        text_.clear();
+        paragraphs_ = 0;
+        type_ = Type::None;
+        hasValue_ = hasString_ = error_ = formula_ = false;
+        std::string_view type = sc.value(e.find(Ns::Office, "value-type"), typeScratch_);
+        if (type.empty()) return;
+        formula_ = e.find(Ns::Table, "formula") != nullptr;
+        error_ = sc.value(e.find(Ns::CalcExt, "value-type"), scratch_) == "error";
+        if (const xml::Attr* s = e.find(Ns::Office, "string-value")) {
+            hasString_ = true;
+            string_ = sc.value(s, scratch_);
+        }
+        const char* what = nullptr;
+        if (type == "float" || type == "percentage" || type == "currency") {
+            type_ = Type::Number;
+            if (const xml::Attr* v = e.find(Ns::Office, "value")) {
+                hasValue_ = parseDouble(sc.value(v, scratch_), number_);
+                what = "a number";
+            }
+        } else if (type == "date") {
+            type_ = Type::Date;
+            if (const xml::Attr* v = e.find(Ns::Office, "date-value")) {
+                hasValue_ = parseIsoDate(sc.value(v, scratch_), kEpoch1900, number_);
+                what = "a date";
+            }
+        } else if (type == "time") {
+            type_ = Type::Time;
+            if (const xml::Attr* v = e.find(Ns::Office, "time-value")) {
+                hasValue_ = parseDuration(sc.value(v, scratch_), number_);
+                what = "a time";
+            }
+        } else if (type == "boolean") {
+            type_ = Type::Boolean;
+            if (const xml::Attr* v = e.find(Ns::Office, "boolean-value")) {
+                std::string_view b = trim(sc.value(v, scratch_));
+                hasValue_ = b == "true" || b == "false" || b == "1" || b == "0";
+                number_ = b == "true" || b == "1";
+                what = "true or false";
+            }
+        } else if (type == "string") {
+            type_ = Type::String;
+        } else {
+            type_ = Type::Unknown;
+        }
+        if (what && !hasValue_)
+            sc.damaged("the cell " + cellName(row_, col_) + " holds a value where " + what +
+                       " belongs");
+    }
+
+    void inCell(xml::Scanner& sc, const xml::Element& e, size_t d) {
+        if (e.ns == Ns::Draw || (e.ns == Ns::Office && e.local == "annotation")) {
+            skipDepth_ = d;  // a comment or a drawing: not the cell's text
+            wantText = false;
+            return;
+        }
+        if (e.ns != Ns::Text) return;
+        if (!paraDepth_) {
+            if (d == cellDepth_ + 1 && (e.local == "p" || e.local == "h")) {
+                if (paragraphs_++) text_ += '\n';
+                paraDepth_ = d;
+                wantText = true;
+            }
+            return;
+        }
+        if (e.local == "s") {
+            uint64_t n = 1;
+            if (const xml::Attr* c = e.find(Ns::Text, "c"))
+                if (!parseUint(sc.value(c, scratch_), n)) n = 1;
+            if (n > kMaxText - text_.size()) tooLong(sc);
+            text_.append(size_t(n), ' ');
+        } else if (e.local == "tab") {
+            text_ += '\t';
+        } else if (e.local == "line-break") {
+            text_ += '\n';
+        } else if (e.local == "note" || e.local == "ruby-text") {
+            skipDepth_ = d;
+            wantText = false;
+        }
+        if (text_.size() > kMaxText) tooLong(sc);
+    }
+
+    void endCell(xml::Scanner& sc) {
+        cellDepth_ = paraDepth_ = 0;
+        wantText = false;
+        uint64_t col = col_;
+        col_ += colRepeat_;
+        Cell cell;
+        switch (type_) {
+            case Type::None:
+            case Type::Unknown:
+                if (text_.empty()) return;
+                [[fallthrough]];
+            case Type::String: {
+                std::string& s = hasString_ ? string_ : text_;
+                if (error_ || (formula_ && looksLikeError(s))) {
+                    cell.type = Cell::Type::Error;
+                    cell.error = errorCode(s);
+                    break;
+                }
+                cell.type = Cell::Type::Text;
+                cell.text = out_.addString(checkedText(sc, std::string(s)));
+                break;
+            }
+            case Type::Number:
+            case Type::Date:
+            case Type::Time:
+            case Type::Boolean:
+                if (!hasValue_ && !error_) {
+                    // No value attribute: the text is all the cell has.
+                    if (text_.empty()) return;
+                    cell.type = Cell::Type::Text;
+                    cell.text = out_.addString(checkedText(sc, std::string(text_)));
+                    break;
+                }
+                if (error_) {
+                    cell.type = Cell::Type::Error;
+                    cell.error = errorCode(hasString_ ? string_ : text_);
+                    break;
+                }
+                cell.type = type_ == Type::Number    ? Cell::Type::Number
+                            : type_ == Type::Boolean ? Cell::Type::Boolean
+                                                     : Cell::Type::Date;
+                cell.number = number_;
+                break;
+        }
+        stored_.push_back({col, colRepeat_, cell});
+    }
+
+    SheetCells& out_;
+    size_t target_;
+    size_t tables_ = 0;
+    size_t tableDepth_ = 0, cellDepth_ = 0, paraDepth_ = 0, skipDepth_ = 0;
+    bool inRow_ = false;
+    uint64_t row_ = 0, rowRepeat_ = 1, col_ = 0, colRepeat_ = 1;
+    std::vector<Stored> stored_;  // the non-empty cells of the row being read
+    Type type_ = Type::None;
+    bool hasValue_ = false, hasString_ = false, error_ = false, formula_ = false;
+    double number_ = 0;
+    int paragraphs_ = 0;
+    std::string text_, string_, scratch_, typeScratch_;
+};
+
+class OdsReader : public WorkbookReader {
+  public:
+    explicit OdsReader(std::unique_ptr<ZipPackage> zip) : zip_(std::move(zip)) {
+        int64_t manifest = zip_->find("META-INF/manifest.xml");
+        if (manifest >= 0 &&
+            zip_->read(manifest, size_t(16) << 20).find("encryption-data") != std::string::npos)
+            throw ReadError(
+                "it is protected by a password, which is not supported: save it without one");
+        content_ = zip_->find("content.xml");
+        if (content_ < 0) throw ReadError("it is damaged: its part content.xml is missing");
+        OdsNamesHandler h;
+        scanPart(*zip_, content_, h);
+        if (h.body != "spreadsheet") {
+            if (h.body.empty() || h.body == "spreadsheet") throw ReadError(kNoWorkbook);
+            throw ReadError(describeOdf(h.body == "drawing" ? "graphics" : h.body));
+        }
+        names_ = std::move(h.names);
+    }
+
+    const std::vector<std::string>& sheetNames() const override { return names_; }
+
+    void readSheet(size_t index, SheetCells& out) override {
+        if (index >= names_.size()) throw std::out_of_range("no such sheet");
+        OdsSheetHandler h(out, index);
+        scanPart(*zip_, content_, h);
+        out.finish();
+    }
+
+  private:
+    std::unique_ptr<ZipPackage> zip_;
+    int64_t content_ = -1;
+    std::vector<std::string> names_;
+};
+
+std::unique_ptr<WorkbookReader> openOoxml(std::unique_ptr<ZipPackage> zip) {
+    ContentTypesHandler types;
+    int64_t typesEntry = zip->find("[Content_Types].xml");
+    if (typesEntry >= 0) scanPart(*zip, typesEntry, types);
+    std::string main;
+    for (const auto& r : readRels(*zip, ""))
+        if (lastSegment(r.type) == "officeDocument") {
+            main = r.target;
+            break;
+        }
+    if (main.empty()) {
+        for (const auto& [part, type] : types.overrides)
+            if (classify(type) != MainKind::Unknown) main = part;
+    }
+    MainKind kind = main.empty() ? MainKind::Unknown : classify(types.typeOf(main));
+    if (kind == MainKind::Unknown) {
+        // Without a content type, the part's place tells.
+        if (zip->has("xl/workbook.bin") || lower(main).ends_with(".bin"))
+            throw ReadError(kBinaryWorkbook);
+        if (!main.empty() && zip->has(main) && lower(main).starts_with("xl/"))
+            kind = MainKind::Workbook;
+        else if (zip->has("xl/workbook.xml")) {
+            main = "xl/workbook.xml";
+            kind = MainKind::Workbook;
+        }
+    }
+    switch (kind) {
+        case MainKind::Workbook:
+            return std::make_unique<OoxmlReader>(std::move(zip), main);
+        case MainKind::Binary:
+            throw ReadError(kBinaryWorkbook);
+        case MainKind::Text:
+            throw ReadError("it is not a workbook: it looks like a text document");
+        case MainKind::Presentation:
+            throw ReadError("it is not a workbook: it looks like a presentation document");
+        case MainKind::Drawing:
+            throw ReadError("it is not a workbook: it looks like a drawing document");
+        case MainKind::Unknown:
+            break;
+    }
+    throw ReadError(kNoWorkbook);
+}
+
+}  // namespace
+
+std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
+    auto zip = std::make_unique<ZipPackage>(std::move(bytes));
+    int64_t mimetype = zip->find("mimetype");
+    if (mimetype >= 0) {
+        std::string type(trim(zip->read(mimetype, 4096)));
+        const std::string_view odf = "application/vnd.oasis.opendocument.";
+        if (std::string_view(type).substr(0, odf.size()) == odf) {
+            std::string kind = type.substr(odf.size());
+            if (kind == "spreadsheet" || kind == "spreadsheet-template")
+                return std::make_unique<OdsReader>(std::move(zip));
+            throw ReadError(describeOdf(kind));
+        }
+    }
+    if (zip->has("[Content_Types].xml") || zip->has("_rels/.rels"))
+        return openOoxml(std::move(zip));
+    if (zip->has("content.xml")) return std::make_unique<OdsReader>(std::move(zip));
+    if (zip->has("xl/workbook.bin")) throw ReadError(kBinaryWorkbook);
+    if (zip->has("xl/workbook.xml")) return openOoxml(std::move(zip));
+    throw ReadError(kNoWorkbook);
+}
+
+}  // namespace kordb
