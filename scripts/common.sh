@@ -7,11 +7,13 @@ BUILD=${KORDB_BUILD_DIR:-$ROOT/build}
 PACKAGES=(
   g++ make cmake pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libfreexl-dev libsqlite3-dev
+  libsqlite3-dev libgsf-1-dev libzip-dev libexpat1-dev
   unixodbc-dev tdsodbc libsqliteodbc odbc-postgresql postgresql
-  python3 python3-xlwt
+  python3 python3-xlwt python3-openpyxl
   libgtest-dev googletest
   xvfb xauth xdotool
+  clang libclang-rt-14-dev libfuzzer-14-dev
+  lintian desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
 
 # Installs what is missing (as root), or says the one line to run.
@@ -33,7 +35,8 @@ ensure_packages() {
   fi
 }
 
+# build_project [cmake options...]
 build_project() {
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$BUILD" -j2
 }

@@ -139,7 +139,7 @@ struct Record {
 // data carries its flag byte again at the start of each continuation.
 class Continued {
   public:
-    Continued(const char* what) : what_(what) {}
+    explicit Continued(const char* what) : what_(what) {}
     void add(const Record& r) {
         pieces_.push_back(r);
         if (pieces_.size() == 1) load(0);

@@ -430,5 +430,23 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndProgressStaysOffStdout) {
     EXPECT_LT(cleared, r.terminal.find("Message: Completed."));
 }
 
+TEST_F(CliTest, ASheetNameWithBlanksAroundItIsReadAsPicked) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    std::string sheet = classSheet({{T("C1"), T("One"), Null, Null}});
+    sheet.replace(sheet.find("\"KINV_MT_CLASS\""), 15, "\" KINV_MT_CLASS \"");
+    fs::path wb = book({sheet});
+    for (const char* picked : {" KINV_MT_CLASS ", "kinv_mt_class"}) {
+        Outcome v = cli({"verify", "--sheet", picked, wb.string()});
+        EXPECT_EQ(v.status, 0) << picked << v.err;
+    }
+    std::vector<std::string> args = {"migrate", "--sheet", " KINV_MT_CLASS ", wb.string(), "--yes"};
+    for (const std::string& a : connection(d)) args.push_back(a);
+    Outcome r = cli(args, withPassword(d.password));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(query(d, "SELECT ClassCode, ClassName FROM KINV_MT_CLASS"),
+              (std::vector<std::vector<std::string>>{{"C1", "One"}}));
+}
+
 }  // namespace
 }  // namespace kordb::test

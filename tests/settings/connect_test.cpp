@@ -1,7 +1,13 @@
 // Connect: the empty-field checks, the assembled connection string and its parsing, and real
 // connections to the SQLite ODBC driver and the test PostgreSQL server.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "settings/connect.h"
 #include "settings/destination.h"
@@ -141,14 +147,42 @@ TEST(Connect, PostgresRefusalsAndTheSemicolonEdge) {
     EXPECT_EQ(f.saved("cPassword"), "kordb-pass;Persist Security Info=False");
 }
 
-TEST(Connect, UnreachableSqlServerEndsInTheConnectionError) {
+TEST(Connect, UnreachableSqlServerEndsInTheConnectionErrorWithinTheLoginTimeout) {
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point since) {
+        return std::chrono::duration<double>(Clock::now() - since).count();
+    };
     Fixture f("tds");
     // Nothing listens on port 1: FreeTDS is refused at once.
     f.fill({"127.0.0.1,1", "shop", "sa", "pw"});
+    auto started = Clock::now();
     CCONNECT_Click(f.form);
+    EXPECT_LT(seconds(started), 5.0);
     ASSERT_EQ(f.ui.boxes.size(), 1u);
     EXPECT_EQ(f.ui.boxes[0].text, "Error connection !!!");
     EXPECT_EQ(f.saved("cServer"), "127.0.0.1,1");
+    EXPECT_FALSE(f.form.outcome.lastError.empty()) << "the driver's reason is kept for scripts";
+
+    // A listener that takes the connection and never answers: given up at the login timeout.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    f.ui.boxes.clear();
+    f.ui.fields[0] = "127.0.0.1," + std::to_string(ntohs(addr.sin_port));
+    started = Clock::now();
+    CCONNECT_Click(f.form);
+    double waited = seconds(started);
+    ::close(listener);
+    ASSERT_EQ(f.ui.boxes.size(), 1u);
+    EXPECT_EQ(f.ui.boxes[0].text, "Error connection !!!");
+    EXPECT_GE(waited, kLoginTimeoutSeconds - 1);
+    EXPECT_LT(waited, kLoginTimeoutSeconds + 10);
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ std::string stream(const std::string& globals, const std::vector<Sheet>& sheets)
     for (const auto& s : sheets) {
         out += rec(0x0085, le32(uint32_t(size + subs.size())) + '\0' + char(s.kind) +
                                char(s.name.size()) + '\0' + s.name);
-        subs += bof(0x10) + s.cells + kEofRec;
+        subs += bof(s.kind == 2 ? 0x20 : 0x10) + s.cells + kEofRec;
     }
     return out + kEofRec + subs;
 }
@@ -381,6 +381,17 @@ TEST(XlsReader, WhichFormatsAreDates) {
         ASSERT_NE(cell, nullptr);
         EXPECT_EQ(cell->type, c.date ? Type::Date : Type::Number)
             << "format " << c.id << " " << (c.code ? c.code : "(built in)");
+    }
+}
+
+TEST(XlsReader, ChartSheetsAndModulesHoldNoCells) {
+    auto book = openXlsReader(xls(
+        stream("", {{"Data", number(0, 0, 1)}, {"Chart", number(0, 0, 2), 2}, {"Code", "", 6}})));
+    EXPECT_EQ(book->sheetNames(), (std::vector<std::string>{"Data", "Chart", "Code"}));
+    for (size_t i = 0; i < 3; ++i) {
+        SheetCells s;
+        book->readSheet(i, s);
+        EXPECT_EQ(s.cellCount(), i == 0 ? 1u : 0u) << i;
     }
 }
 
