@@ -30,8 +30,8 @@ inline std::string T(const std::string& s) {
     std::string r = "\"";
     for (char c : s) {
         if (c == '"' || c == '\\') r += '\\';
-        if (c == '\n') {
-            r += "\\n";
+        if (c == '\n' || c == '\t') {
+            r += c == '\n' ? "\\n" : "\\t";
             continue;
         }
         r += c;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -446,6 +447,44 @@ TEST_F(CliTest, ASheetNameWithBlanksAroundItIsReadAsPicked) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(query(d, "SELECT ClassCode, ClassName FROM KINV_MT_CLASS"),
               (std::vector<std::vector<std::string>>{{"C1", "One"}}));
+}
+
+TEST_F(CliTest, CellsPrintsTheSheetAsReadTheSameInEveryFormat) {
+    const fs::path fixtures = fs::path(std::getenv("KORDB_SOURCE_DIR")) / "tests/fixtures";
+    std::string first;
+    for (const char* file : {"items.xls", "items.xlsx", "items.ods"}) {
+        Outcome r = cli({"cells", "--sheet", "kinv_mt_item", (fixtures / file).string()});
+        ASSERT_EQ(r.status, 0) << file << r.err;
+        if (first.empty()) first = r.out;
+        EXPECT_EQ(r.out, first) << file << " reads otherwise than items.xls";
+    }
+    auto rows = lines(first);
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_EQ(rows[0].rfind("ItemCode\tItemName\tAppCode\t", 0), 0u);
+    // A code column of numbers and text reads as text, the number without a decimal point.
+    EXPECT_EQ(rows[2].rfind("10002\tTeh Tarik Premium 1L\tPOS\t", 0), 0u) << rows[2];
+}
+
+TEST_F(CliTest, CellsEscapesTextTypesColumnsAndStopsAfterRows) {
+    fs::path wb = book({jsonSheet(
+        "S",
+        {{T("Code"), T("Text"), T("Price"), T("Day"), T("Blank")},
+         {"1001", T("tab\there"), "0.30000000000000004", R"({"date":"2024-01-15"})", Null},
+         {T("A-2"), T("two\nlines \\ back"), "1e22", R"({"datetime":"2024-01-15T10:30:00"})", Null},
+         {T("A-3"), R"({"text":""})", "-0.5", Null, Null}})});
+    Outcome r = cli({"cells", "--sheet", "S", "--types", wb.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{
+                  "Code\tText\tPrice\tDay\tBlank", "text\ttext\tnumber\tdate\tempty",
+                  "1001\ttab\\there\t0.30000000000000004\t2024-01-15\t",
+                  "A-2\ttwo\\nlines \\\\ back\t1e+22\t2024-01-15T10:30:00\t", "A-3\t\t-0.5\t\t"}));
+    Outcome two = cli({"cells", "--sheet", "S", "--rows", "1", wb.string()});
+    EXPECT_EQ(lines(two.out).size(), 2u) << two.out;
+    for (const char* bad : {"-1", "x", ""})
+        EXPECT_EQ(cli({"cells", "--sheet", "S", "--rows", bad, wb.string()}).status, 2) << bad;
+    EXPECT_EQ(cli({"cells", "--sheet", "nope", wb.string()}).status, 2);
+    EXPECT_EQ(cli({"cells", "--sheet", "S", (dir / "missing.xls").string()}).status, 3);
 }
 
 }  // namespace
