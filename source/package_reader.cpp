@@ -304,6 +304,47 @@ std::string checkedText(xml::Scanner& sc, std::string&& s) {
     return std::move(s);
 }
 
+// Gives equal texts of a sheet one string: a column of a few codes repeated over thousands
+// of rows costs a few strings, not thousands.
+class StringPool {
+  public:
+    explicit StringPool(SheetCells& out) : out_(out), slots_(1024, kFree) {}
+
+    uint32_t intern(xml::Scanner& sc, std::string_view s) {
+        size_t mask = slots_.size() - 1;
+        for (size_t i = std::hash<std::string_view>()(s) & mask;; i = (i + 1) & mask) {
+            uint32_t& slot = slots_[i];
+            if (slot == kFree) {
+                if (!xml::validUtf8(s)) sc.damaged("a text that is not valid UTF-8");
+                uint32_t index = out_.addString(std::string(s));
+                slot = index;
+                if (++used_ * 2 > slots_.size()) grow();
+                return index;
+            }
+            if (out_.string(slot) == s) return slot;
+        }
+    }
+
+  private:
+    static constexpr uint32_t kFree = std::numeric_limits<uint32_t>::max();
+
+    void grow() {
+        std::vector<uint32_t> old(slots_.size() * 2, kFree);
+        old.swap(slots_);
+        size_t mask = slots_.size() - 1;
+        for (uint32_t index : old) {
+            if (index == kFree) continue;
+            size_t i = std::hash<std::string_view>()(out_.string(index)) & mask;
+            while (slots_[i] != kFree) i = (i + 1) & mask;
+            slots_[i] = index;
+        }
+    }
+
+    SheetCells& out_;
+    std::vector<uint32_t> slots_;  // indexes into out_'s strings
+    size_t used_ = 0;
+};
+
 template <class Handler>
 void scanPart(ZipPackage& zip, int64_t entry, Handler& h) {
     ZipPackage::Stream stream(zip, entry);
@@ -566,7 +607,11 @@ class SheetHandler {
 
     SheetHandler(SheetCells& out, const SharedStrings& sst, const std::vector<uint8_t>& dateXf,
                  bool date1904)
-        : out_(out), sst_(sst), dateXf_(dateXf), epoch_(date1904 ? kEpoch1904 : kEpoch1900) {
+        : out_(out),
+          pool_(out),
+          sst_(sst),
+          dateXf_(dateXf),
+          epoch_(date1904 ? kEpoch1904 : kEpoch1900) {
         sstIndex_.assign(sst.size(), kUnmapped);
     }
 
@@ -721,13 +766,15 @@ class SheetHandler {
             case Kind::Inline:
                 if (hasInline_) v = inline_;
                 [[fallthrough]];
-            case Kind::Formula: {
-                std::string s(v);
-                decodeEscapes(s);
+            case Kind::Formula:
+                if (v.find("_x") != std::string_view::npos) {
+                    scratch_.assign(v);
+                    decodeEscapes(scratch_);
+                    v = scratch_;
+                }
                 cell.type = Cell::Type::Text;
-                cell.text = out_.addString(checkedText(sc, std::move(s)));
+                cell.text = pool_.intern(sc, v);
                 break;
-            }
             case Kind::Date:
                 if (trim(v).empty()) return;
                 if (!parseIsoDate(v, epoch_, cell.number)) badValue(sc, "a date");
@@ -743,6 +790,7 @@ class SheetHandler {
     }
 
     SheetCells& out_;
+    StringPool pool_;
     const SharedStrings& sst_;
     const std::vector<uint8_t>& dateXf_;
     int64_t epoch_;
@@ -889,7 +937,7 @@ class OdsSheetHandler {
     bool wantText = false;
     static constexpr size_t kMaxText = size_t(32) << 20;
 
-    OdsSheetHandler(SheetCells& out, size_t target) : out_(out), target_(target) {}
+    OdsSheetHandler(SheetCells& out, size_t target) : out_(out), pool_(out), target_(target) {}
 
     void onStart(xml::Scanner& sc, const xml::Element& e) {
         size_t d = sc.depth();
@@ -1071,6 +1119,13 @@ class OdsSheetHandler {
         uint64_t col = col_;
         col_ += colRepeat_;
         Cell cell;
+        if (error_) {
+            // LibreOffice names the error in the text and leaves the string value empty.
+            cell.type = Cell::Type::Error;
+            cell.error = errorCode(string_) != 0xFF ? errorCode(string_) : errorCode(text_);
+            stored_.push_back({col, colRepeat_, cell});
+            return;
+        }
         switch (type_) {
             case Type::None:
             case Type::Unknown:
@@ -1078,29 +1133,24 @@ class OdsSheetHandler {
                 [[fallthrough]];
             case Type::String: {
                 std::string& s = hasString_ ? string_ : text_;
-                if (error_ || (formula_ && looksLikeError(s))) {
+                if (formula_ && looksLikeError(s)) {
                     cell.type = Cell::Type::Error;
                     cell.error = errorCode(s);
                     break;
                 }
                 cell.type = Cell::Type::Text;
-                cell.text = out_.addString(checkedText(sc, std::string(s)));
+                cell.text = pool_.intern(sc, s);
                 break;
             }
             case Type::Number:
             case Type::Date:
             case Type::Time:
             case Type::Boolean:
-                if (!hasValue_ && !error_) {
+                if (!hasValue_) {
                     // No value attribute: the text is all the cell has.
                     if (text_.empty()) return;
                     cell.type = Cell::Type::Text;
-                    cell.text = out_.addString(checkedText(sc, std::string(text_)));
-                    break;
-                }
-                if (error_) {
-                    cell.type = Cell::Type::Error;
-                    cell.error = errorCode(hasString_ ? string_ : text_);
+                    cell.text = pool_.intern(sc, text_);
                     break;
                 }
                 cell.type = type_ == Type::Number    ? Cell::Type::Number
@@ -1113,6 +1163,7 @@ class OdsSheetHandler {
     }
 
     SheetCells& out_;
+    StringPool pool_;
     size_t target_;
     size_t tables_ = 0;
     size_t tableDepth_ = 0, cellDepth_ = 0, paraDepth_ = 0, skipDepth_ = 0;

@@ -228,6 +228,7 @@ class Scanner {
     struct Frame {
         uint32_t nameOff, nameLen;
         uint32_t bindings;  // bindings_ size before this element
+        uint32_t localOff;  // where the local name starts in the qualified one
         Ns ns;
         Ns outerDefault;
     };
@@ -241,12 +242,20 @@ class Scanner {
         Ns ns = Ns::None;
     };
 
-    static bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
-    static bool endsName(char c) {
-        auto u = static_cast<unsigned char>(c);
-        return u <= ' ' || c == '/' || c == '>' || c == '=' || c == '<' || c == '"' || c == '\'' ||
-               c == '&';
-    }
+    // Character classes. The buffer always ends in a NUL, which is in every class, so the
+    // loops below need no bounds check: they stop at the end, or at a NUL XML forbids.
+    enum : uint8_t { kEndsName = 1, kColon = 2, kSpace = 4, kInValue = 8, kInText = 16 };
+    static constexpr std::array<uint8_t, 256> kClass = [] {
+        std::array<uint8_t, 256> t{};
+        for (int c = 0; c <= ' '; ++c) t[size_t(c)] |= kEndsName;
+        for (char c : {'/', '>', '=', '<', '"', '\'', '&'}) t[uint8_t(c)] |= kEndsName;
+        t[':'] |= kColon;
+        for (char c : {' ', '\t', '\n', '\r'}) t[uint8_t(c)] |= kSpace;
+        for (char c : {'"', '\'', '<', '&', '\t', '\n', '\r', '\0'}) t[uint8_t(c)] |= kInValue;
+        for (char c : {'<', '&', '\r', '\0'}) t[uint8_t(c)] |= kInText;
+        return t;
+    }();
+    static uint8_t cls(char c) { return kClass[static_cast<unsigned char>(c)]; }
 
     std::string whereAt(const char* p) const {
         if (!buf_ || p < buf_.get() || p > end_) p = pos_ ? pos_ : buf_.get();
@@ -265,6 +274,11 @@ class Scanner {
         throw ReadError("it is damaged: its part " + part_ + " is not well-formed XML at " +
                         whereAt(p) + " (" + what + ")");
     }
+    // At a NUL: the end of the data read so far (nullptr: read more), or a fault.
+    const char* atNul(const char* p) const {
+        if (p == end_) return nullptr;
+        malformedAt(p, "a NUL character");
+    }
 
     // Keeps [pos_, end_) and reads more behind it; false at the end of the part.
     template <class Source>
@@ -274,8 +288,8 @@ class Scanner {
         size_t keep = size_t(end_ - pos_);
         if (pos_ != b) {
             const char* nl = nullptr;
-            for (const char* q = b; (q = static_cast<const char*>(memchr(q, '\n', size_t(pos_ - q))));
-                 nl = q++)
+            for (const char* q = b;
+                 (q = static_cast<const char*>(memchr(q, '\n', size_t(pos_ - q)))); nl = q++)
                 ++lines_;
             column_ = nl ? uint64_t(pos_ - nl - 1) : column_ + uint64_t(pos_ - b);
             memmove(b, pos_, keep);
@@ -286,7 +300,7 @@ class Scanner {
             if (cap_ >= kMaxToken)
                 malformed("a tag, comment or section longer than " +
                           std::to_string(kMaxToken >> 20) + " MiB");
-            auto bigger = std::make_unique<char[]>(cap_ * 2);
+            auto bigger = std::make_unique<char[]>(cap_ * 2 + 1);
             memcpy(bigger.get(), b, keep);
             buf_ = std::move(bigger);
             cap_ *= 2;
@@ -294,12 +308,10 @@ class Scanner {
             end_ = pos_ + keep;
         }
         size_t n = src.read(end_, cap_ - keep);
-        if (n == 0) {
-            eof_ = true;
-            return false;
-        }
+        if (n == 0) eof_ = true;
         end_ += n;
-        return true;
+        *end_ = '\0';
+        return n != 0;
     }
 
     Ns lookup(std::string_view prefix, const char* at) {
@@ -320,15 +332,13 @@ class Scanner {
     }
 
     template <class Handler>
-    void deliver(const char* p, const char* e, Handler& h) {
+    void deliver(const char* p, const char* e, bool plain, Handler& h) {
         if (stack_.empty()) {
             for (const char* q = p; q < e; ++q)
-                if (!isSpace(*q)) malformedAt(q, "text outside the root element");
+                if (!(cls(*q) & kSpace)) malformedAt(q, "text outside the root element");
             return;
         }
-        const char* q = p;
-        while (q < e && *q != '&' && *q != '\r') ++q;
-        if (q == e) {
+        if (plain) {
             if (h.wantText) h.onText(*this, std::string_view(p, size_t(e - p)));
             return;
         }
@@ -338,12 +348,24 @@ class Scanner {
         if (h.wantText) h.onText(*this, text_);
     }
 
+    // Text up to the next '<', or to the end of the buffer when there is none in it.
     template <class Source, class Handler>
-    void text(Source& src, Handler& h) {
+    [[gnu::always_inline]] void text(Source& src, Handler& h) {
         char* p = pos_;
-        auto* lt = static_cast<char*>(memchr(p, '<', size_t(end_ - p)));
-        char* stop = lt ? lt : end_;
-        if (!lt) {
+        char* q = p;
+        bool plain = true;
+        for (;;) {
+            while (!(cls(*q) & kInText)) ++q;
+            if (*q == '<') break;
+            if (*q == '\0') {
+                if (q != end_) malformedAt(q, "a NUL character");
+                break;
+            }
+            plain = false;
+            ++q;
+        }
+        char* stop = q;
+        if (q == end_) {
             // A reference or a CR LF pair may go on in the next piece.
             auto* amp = static_cast<char*>(memrchr(p, '&', size_t(stop - p)));
             if (amp && stop - amp < 40 && !memchr(amp, ';', size_t(stop - amp))) stop = amp;
@@ -354,7 +376,7 @@ class Scanner {
                 stop = end_;
             }
         }
-        deliver(p, stop, h);
+        deliver(p, stop, plain, h);
         pos_ = stop;
     }
 
@@ -367,148 +389,178 @@ class Scanner {
     // Each returns the end of the token, or nullptr when the buffer ends inside it (then
     // nothing has been done yet and the token is read again with more data).
     template <class Handler>
-    const char* tag(Handler& h) {
+    [[gnu::always_inline]] const char* tag(Handler& h) {
         const char* p = pos_ + 1;
         const char* e = end_;
-        if (p == e) return nullptr;
         if (*p == '/') return endTag(h);
         if (*p == '?') {
             const char* q = find(p, e, "?>");
             return q ? q + 2 : nullptr;
         }
-        if (*p == '!') {
-            if (e - p < 3) return nullptr;
-            if (p[1] == '-' && p[2] == '-') {
-                const char* q = find(p + 3, e, "-->");
-                return q ? q + 3 : nullptr;
-            }
-            if (e - p < 8) return nullptr;
-            if (memcmp(p, "![CDATA[", 8) == 0) {
-                const char* q = find(p + 8, e, "]]>");
-                if (!q) return nullptr;
-                if (stack_.empty()) malformed("a CDATA section outside the root element");
-                if (h.wantText) h.onText(*this, std::string_view(p + 8, size_t(q - p - 8)));
-                return q + 3;
-            }
-            if (memcmp(p, "!DOCTYPE", 8) == 0)
-                malformed("a document type declaration, which a package part may not hold");
-            malformed("'<!' that starts no comment or section");
-        }
+        if (*p == '!') return special(h);
         return startTag(h);
     }
 
     template <class Handler>
-    const char* startTag(Handler& h) {
+    const char* special(Handler& h) {
         const char* p = pos_ + 1;
         const char* e = end_;
+        if (e - p < 3) return nullptr;
+        if (p[1] == '-' && p[2] == '-') {
+            const char* q = find(p + 3, e, "-->");
+            return q ? q + 3 : nullptr;
+        }
+        if (e - p < 8) return nullptr;
+        if (memcmp(p, "![CDATA[", 8) == 0) {
+            const char* q = find(p + 8, e, "]]>");
+            if (!q) return nullptr;
+            if (stack_.empty()) malformed("a CDATA section outside the root element");
+            if (h.wantText) h.onText(*this, std::string_view(p + 8, size_t(q - p - 8)));
+            return q + 3;
+        }
+        if (memcmp(p, "!DOCTYPE", 8) == 0)
+            malformed("a document type declaration, which a package part may not hold");
+        malformed("'<!' that starts no comment or section");
+    }
+
+    // A name from p; colon is set to its first ':', if any. Ends at the first character
+    // that cannot be in a name.
+    static const char* name(const char* p, const char*& colon) {
+        colon = nullptr;
+        for (;;) {
+            while (!(cls(*p) & (kEndsName | kColon))) ++p;
+            if (*p != ':') return p;
+            if (!colon) colon = p;
+            ++p;
+        }
+    }
+
+    static void setName(Attr& a, const char* n0, const char* colon, const char* n1) {
+        if (colon) {
+            a.prefix = std::string_view(n0, size_t(colon - n0));
+            a.local = std::string_view(colon + 1, size_t(n1 - colon - 1));
+        } else {
+            a.prefix = {};
+            a.local = std::string_view(n0, size_t(n1 - n0));
+        }
+    }
+
+    template <class Handler>
+    [[gnu::always_inline]] const char* startTag(Handler& h) {
+        const char* p = pos_ + 1;
         const char* n0 = p;
-        while (p < e && !endsName(*p)) ++p;
-        if (p == e) return nullptr;
+        const char* colon;
+        p = name(p, colon);
+        if (*p == '\0') return atNul(p);
         if (p == n0) malformedAt(p, "'<' that starts no tag");
-        std::string_view qname(n0, size_t(p - n0));
-        attrs_.clear();
+        const char* n1 = p;
+        size_t count = 0;
         bool empty = false;
         for (;;) {
             const char* w = p;
-            while (p < e && isSpace(*p)) ++p;
-            if (p == e) return nullptr;
-            if (*p == '>') {
+            while (cls(*p) & kSpace) ++p;
+            char c = *p;
+            if (c == '>') {
                 ++p;
                 break;
             }
-            if (*p == '/') {
-                if (p + 1 == e) return nullptr;
+            if (c == '/') {
+                if (p[1] == '\0') return atNul(p + 1);
                 if (p[1] != '>') malformedAt(p, "'/' inside a tag");
                 p += 2;
                 empty = true;
                 break;
             }
+            if (c == '\0') return atNul(p);
             if (w == p) malformedAt(p, "an attribute that does not follow a blank");
             const char* a0 = p;
-            while (p < e && !endsName(*p)) ++p;
-            if (p == e) return nullptr;
+            const char* acolon;
+            p = name(p, acolon);
+            if (*p == '\0') return atNul(p);
             if (p == a0) malformedAt(p, "a stray character inside a tag");
-            std::string_view aname(a0, size_t(p - a0));
-            while (p < e && isSpace(*p)) ++p;
-            if (p == e) return nullptr;
-            if (*p != '=') malformedAt(p, "an attribute without '='");
+            const char* a1 = p;
+            while (cls(*p) & kSpace) ++p;
+            if (*p != '=') {
+                if (*p == '\0') return atNul(p);
+                malformedAt(p, "an attribute without '='");
+            }
             ++p;
-            while (p < e && isSpace(*p)) ++p;
-            if (p == e) return nullptr;
+            while (cls(*p) & kSpace) ++p;
             char quote = *p;
-            if (quote != '"' && quote != '\'') malformedAt(p, "an attribute value without quotes");
+            if (quote != '"' && quote != '\'') {
+                if (quote == '\0') return atNul(p);
+                malformedAt(p, "an attribute value without quotes");
+            }
             const char* v0 = ++p;
             bool plain = true;
-            for (;; ++p) {
-                if (p == e) return nullptr;
-                char c = *p;
-                if (c == quote) break;
-                if (c == '<') malformedAt(p, "'<' inside an attribute value");
-                if (c == '&' || c == '\t' || c == '\n' || c == '\r') plain = false;
+            for (;;) {
+                while (!(cls(*p) & kInValue)) ++p;
+                char d = *p;
+                if (d == quote) break;
+                if (d == '\0') return atNul(p);
+                if (d == '<') malformedAt(p, "'<' inside an attribute value");
+                if (d != '"' && d != '\'') plain = false;
+                ++p;
             }
-            Attr a;
-            a.local = aname;  // split below, once the tag is whole
+            if (count == attrs_.size()) attrs_.resize(count * 2 + 8);
+            Attr& a = attrs_[count++];
+            setName(a, a0, acolon, a1);
             a.raw = std::string_view(v0, size_t(p - v0));
             a.plain = plain;
-            attrs_.push_back(a);
+            a.ns = Ns::None;
             ++p;
         }
-        open(h, qname, empty);
+        open(h, n0, colon, n1, count, empty);
         return p;
     }
 
-    static void split(std::string_view qname, std::string_view& prefix, std::string_view& local) {
-        const void* colon = memchr(qname.data(), ':', qname.size());
-        if (!colon) {
-            prefix = {};
-            local = qname;
-            return;
-        }
-        size_t at = size_t(static_cast<const char*>(colon) - qname.data());
-        prefix = qname.substr(0, at);
-        local = qname.substr(at + 1);
-    }
-
     template <class Handler>
-    void open(Handler& h, std::string_view qname, bool empty) {
+    [[gnu::always_inline]] void open(Handler& h, const char* n0, const char* colon, const char* n1,
+                                     size_t count, bool empty) {
         if (stack_.empty() && rootDone_) malformed("a second root element");
-        Frame f{uint32_t(names_.size()), uint32_t(qname.size()), uint32_t(bindings_.size()),
-                Ns::None, defaultNs_};
-        for (Attr& a : attrs_) {
-            split(a.local, a.prefix, a.local);
-            bool decl = a.prefix.empty() ? a.local == "xmlns" : a.prefix == "xmlns";
-            if (!decl) continue;
-            a.ns = Ns::Xmlns;
-            Ns ns = namespaceOf(value(&a, scratch_));
+        Frame f{uint32_t(names_.size()),
+                uint32_t(n1 - n0),
+                uint32_t(bindings_.size()),
+                colon ? uint32_t(colon + 1 - n0) : 0,
+                Ns::None,
+                defaultNs_};
+        bool prefixed = false;
+        for (size_t i = 0; i < count; ++i) {
+            Attr& a = attrs_[i];
             if (a.prefix.empty()) {
-                defaultNs_ = ns;
-            } else {
+                if (a.local.size() != 5 || a.local != "xmlns") continue;
+                a.ns = Ns::Xmlns;
+                defaultNs_ = namespaceOf(value(&a, scratch_));
+            } else if (a.prefix.size() == 5 && a.prefix == "xmlns") {
+                a.ns = Ns::Xmlns;
+                Ns ns = namespaceOf(value(&a, scratch_));
                 if (ns == Ns::None) malformed("an empty namespace name for a prefix");
                 bindings_.push_back({std::string(a.local), ns});
                 ++gen_;
+            } else {
+                prefixed = true;
             }
         }
-        std::string_view prefix, local;
-        split(qname, prefix, local);
-        if (prefix.empty() || local.empty()) {
-            if (local.empty()) malformed("an element name that ends in ':'");
-            f.ns = defaultNs_;
-        } else {
-            f.ns = lookup(prefix, pos_);
-        }
-        for (Attr& a : attrs_)
-            if (a.ns != Ns::Xmlns && !a.prefix.empty()) a.ns = lookup(a.prefix, pos_);
-        names_.append(qname);
+        if (prefixed)
+            for (size_t i = 0; i < count; ++i)
+                if (attrs_[i].ns != Ns::Xmlns && !attrs_[i].prefix.empty())
+                    attrs_[i].ns = lookup(attrs_[i].prefix, pos_);
+        std::string_view local(n0 + f.localOff, size_t(n1 - n0) - f.localOff);
+        if (local.empty()) malformed("an element name that ends in ':'");
+        f.ns = colon && colon != n0 ? lookup(std::string_view(n0, size_t(colon - n0)), pos_)
+                                    : defaultNs_;
+        names_.append(n0, size_t(n1 - n0));
         stack_.push_back(f);
         rootSeen_ = true;
-        h.onStart(*this, Element{f.ns, local, attrs_.data(), attrs_.size()});
-        if (empty) close(h, local);
+        h.onStart(*this, Element{f.ns, local, attrs_.data(), count});
+        if (empty) close(h);
     }
 
     template <class Handler>
-    void close(Handler& h, std::string_view local) {
-        Frame f = stack_.back();
-        h.onEnd(*this, f.ns, local);
+    [[gnu::always_inline]] void close(Handler& h) {
+        const Frame& f = stack_.back();
+        h.onEnd(*this, f.ns,
+                std::string_view(names_.data() + f.nameOff + f.localOff, f.nameLen - f.localOff));
         names_.resize(f.nameOff);
         if (bindings_.size() != f.bindings) {
             bindings_.resize(f.bindings);
@@ -520,25 +572,25 @@ class Scanner {
     }
 
     template <class Handler>
-    const char* endTag(Handler& h) {
+    [[gnu::always_inline]] const char* endTag(Handler& h) {
         const char* p = pos_ + 2;
-        const char* e = end_;
         const char* n0 = p;
-        while (p < e && !endsName(*p)) ++p;
-        if (p == e) return nullptr;
-        std::string_view qname(n0, size_t(p - n0));
-        while (p < e && isSpace(*p)) ++p;
-        if (p == e) return nullptr;
-        if (*p != '>') malformedAt(p, "a stray character in an end tag");
+        const char* colon;
+        p = name(p, colon);
+        const char* n1 = p;
+        while (cls(*p) & kSpace) ++p;
+        if (*p != '>') {
+            if (*p == '\0') return atNul(p);
+            malformedAt(p, "a stray character in an end tag");
+        }
+        std::string_view qname(n0, size_t(n1 - n0));
         if (stack_.empty()) malformed("</" + std::string(qname) + "> closes no element");
         const Frame& f = stack_.back();
         std::string_view open(names_.data() + f.nameOff, f.nameLen);
         if (open != qname)
             malformed("</" + std::string(qname) + "> where </" + std::string(open) +
                       "> should close <" + std::string(open) + ">");
-        std::string_view prefix, local;
-        split(qname, prefix, local);
-        close(h, local);
+        close(h);
         return p + 1;
     }
 
@@ -566,8 +618,9 @@ class Scanner {
 template <class Source, class Handler>
 void Scanner::run(Source& src, Handler& h) {
     cap_ = size_t(256) << 10;
-    buf_ = std::make_unique<char[]>(cap_);
+    buf_ = std::make_unique<char[]>(cap_ + 1);
     pos_ = end_ = buf_.get();
+    *end_ = '\0';
     while (end_ - pos_ < 4 && more(src)) {
     }
     auto u = [&](int i) { return end_ - pos_ > i ? static_cast<unsigned char>(pos_[i]) : 0x100u; };
@@ -576,11 +629,11 @@ void Scanner::run(Source& src, Handler& h) {
         throw ReadError("its part " + part_ + " is in UTF-16, which cannot be read");
     if (u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) pos_ += 3;
     while (!stopped_) {
-        if (pos_ == end_) {
-            if (!more(src)) break;
-            continue;
-        }
         if (*pos_ != '<') {
+            if (pos_ == end_) {
+                if (!more(src)) break;
+                continue;
+            }
             text(src, h);
             continue;
         }
