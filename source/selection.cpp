@@ -10,8 +10,11 @@ namespace kordb {
 
 void CSearch_Click(Form& f) {
     try {
+        // The Excel filter first, as ever; the other formats the readers take after it.
         auto choice = f.ui.openFileDialog("Open Excel (.xls)", f.programFolder.string(),
-                                          std::string("Excel Files ") + "(*.xls)|" + "*.xls");
+                                          std::string("Excel Files ") + "(*.xls)|" + "*.xls" +
+                                              "|Workbooks (*.xls *.xlsx *.xlsm *.ods)|" +
+                                              "*.xls;*.xlsx;*.xlsm;*.ods");
         // A cancelled dialog reports what it reported last time (nothing, at first).
         if (choice) f.st.lastChoice = *choice;
         f.ui.setFieldText(4, f.st.lastChoice.fileName);

@@ -48,7 +48,9 @@ TEST(FileDialog, SettingsAndCancelBehaviour) {
     ASSERT_EQ(f.ui.dialogCalls.size(), 1u);
     EXPECT_EQ(f.ui.dialogCalls[0].title, "Open Excel (.xls)");
     EXPECT_EQ(f.ui.dialogCalls[0].folder, (f.dir / "bin").string());
-    EXPECT_EQ(f.ui.dialogCalls[0].filter, "Excel Files (*.xls)|*.xls");
+    EXPECT_EQ(f.ui.dialogCalls[0].filter,
+              "Excel Files (*.xls)|*.xls|Workbooks (*.xls *.xlsx *.xlsm *.ods)|"
+              "*.xls;*.xlsx;*.xlsm;*.ods");
     EXPECT_EQ(f.ui.fields[4], "");
     EXPECT_EQ(f.form.st.WorkbookTitle, "");
 
