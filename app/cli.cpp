@@ -340,11 +340,11 @@ int CliOperator::messageBox(const std::string& text, const std::string& title, I
 }
 
 std::string CliOperator::fieldText(int index) {
-    return index >= 0 && index < 5 ? fields_[index] : std::string();
+    return index >= 0 && index < kFieldCount ? fields_[index] : std::string();
 }
 
 void CliOperator::setFieldText(int index, const std::string& text) {
-    if (index >= 0 && index < 5) fields_[index] = text;
+    if (index >= 0 && index < kFieldCount) fields_[index] = text;
 }
 
 std::string CliOperator::comboText() {
@@ -443,16 +443,16 @@ int usageError(std::ostream& err, const std::string& problem) {
 bool fillConnectionFields(Form& form, CliOperator& op, const CliArgs& a,
                           const CliEnvironment& env) {
     Form_Load(form);
-    if (a.server) op.setFieldText(0, *a.server);
-    if (a.database) op.setFieldText(1, *a.database);
-    if (a.user) op.setFieldText(2, *a.user);
+    if (a.server) op.setFieldText(kServer, *a.server);
+    if (a.database) op.setFieldText(kDatabase, *a.database);
+    if (a.user) op.setFieldText(kUser, *a.user);
     if (env.getEnv) {
         std::optional<std::string> pw = env.getEnv(kPasswordVariable);
-        if (pw && !pw->empty()) op.setFieldText(3, *pw);
+        if (pw && !pw->empty()) op.setFieldText(kPassword, *pw);
     }
     static const char* const kSources[] = {"--server", "--database", "--user", kPasswordVariable};
     static const char* const kNames[] = {"server", "database", "user", "password"};
-    for (int i = 0; i <= 3; ++i) {
+    for (int i = kServer; i <= kPassword; ++i) {
         if (!op.fieldText(i).empty()) continue;
         op.messageBox("Empty Field !!!", "Message", Icon::Critical, Buttons::Ok);
         op.note(std::string("no ") + kNames[i] + ": give " + kSources[i] +
@@ -464,7 +464,7 @@ bool fillConnectionFields(Form& form, CliOperator& op, const CliArgs& a,
 
 uint32_t sheetRows(Form& form, const std::string& sheet) {
     try {
-        auto book = workbookCache(form).get(form.ui.fieldText(4));
+        auto book = workbookCache(form).get(form.ui.fieldText(kPath));
         int index = book->findSheet(sheet);
         if (index < 0) index = book->findSheet(trimUpper(sheet));
         return index < 0 ? 0 : book->sheet(index).dataRows;
@@ -524,7 +524,7 @@ const char* kindName(Workbook::ColumnKind k) {
 // Notes each cell of the picked sheet that held an error value and was read as empty.
 void noteErrorCells(Form& form, CliOperator& op) {
     try {
-        auto book = workbookCache(form).get(form.ui.fieldText(4));
+        auto book = workbookCache(form).get(form.ui.fieldText(kPath));
         int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
         if (index < 0) return;
         for (const auto& e : book->sheet(index).errors)
@@ -544,7 +544,7 @@ int runCells(Form& form, CliOperator& op, const CliArgs& a, std::ostream& out) {
             line += (c ? "\t" : "") + escapeCell(sheet->fieldName(c));
         out << line << '\n';
         if (a.types) {
-            auto book = workbookCache(form).get(form.ui.fieldText(4));
+            auto book = workbookCache(form).get(form.ui.fieldText(kPath));
             int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
             const auto& kinds = book->sheet(index).kinds;
             line.clear();
@@ -570,8 +570,8 @@ int runCells(Form& form, CliOperator& op, const CliArgs& a, std::ostream& out) {
 // Connect, as the window's Connect does once the fields are filled in.
 int connect(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment& env) {
     if (!fillConnectionFields(form, op, a, env)) return kExitNoSource;
-    op.note("connecting to " + op.fieldText(0) + ", database " + op.fieldText(1) + ", user " +
-            op.fieldText(2));
+    op.note("connecting to " + op.fieldText(kServer) + ", database " + op.fieldText(kDatabase) +
+            ", user " + op.fieldText(kUser));
     OpenDestination(form);
     if (form.st.DestConn && form.st.DestConn->isOpen()) return kExitOk;
     // The window stays silent about the driver's reason; a script needs it.

@@ -86,7 +86,7 @@ class CliOperator : public Operator {
     std::ostream& err_;
     const CliEnvironment& env_;
     Confirm confirm_ = Confirm::No;
-    std::string fields_[5];
+    std::string fields_[kFieldCount];
     std::vector<std::string> combo_;
     int comboIndex_ = -1;
     std::optional<FileChoice> choice_;

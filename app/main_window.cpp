@@ -148,14 +148,34 @@ MAINMENU::MAINMENU(std::filesystem::path programFolder, std::filesystem::path se
 
 MAINMENU::~MAINMENU() = default;
 
+QPushButton* MAINMENU::commandButton(const char* caption, const QRect& r, const char* name,
+                                     QWidget* parent) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setFont(designFont(true));
+    // Enter presses the focused button, as it does on the window system it came from.
+    b->setAutoDefault(true);
+    place(b, r, name);
+    return b;
+}
+
 void MAINMENU::buildControls() {
     setObjectName(QStringLiteral("MAINMENU"));
     setWindowTitle(QString::fromLatin1(kAppCaption));
     setFont(designFont(false));
     setFixedSize(twips(10500), twips(7455));
+    buildInputFrame();
+    buildLowerControls();
 
+    QWidget* order[] = {txtField_[0], txtField_[1], txtField_[2], txtField_[3],
+                        txtField_[4], combo1_,      cConnect_,    cVerify_,
+                        cConvert_,    cExit_,       list1_,       cSearch_};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void MAINMENU::buildInputFrame() {
     frame1_ = new QFrame(this);
     frame1_->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    frame1_->setFocusPolicy(Qt::NoFocus);
     place(frame1_, design(120, 120, 10335, 2535), "Frame1");
 
     static const char* const kCaptions[6] = {
@@ -170,40 +190,32 @@ void MAINMENU::buildControls() {
         place(label1_[i], design(240, kRowTops[i], i < 4 ? 1695 : 2175, 255), kLabelNames[i]);
     }
 
-    static const char* const kFieldNames[5] = {"TxtField(0)", "TxtField(1)", "TxtField(2)",
-                                               "TxtField(3)", "TxtField(4)"};
-    static const int kFieldWidths[5] = {3615, 3615, 2055, 2055, 7215};
-    for (int i = 0; i < 5; ++i) {
+    static const char* const kFieldNames[kFieldCount] = {
+        "TxtField(0)", "TxtField(1)", "TxtField(2)", "TxtField(3)", "TxtField(4)"};
+    static const int kFieldWidths[kFieldCount] = {3615, 3615, 2055, 2055, 7215};
+    for (int i = 0; i < kFieldCount; ++i) {
         txtField_[i] = new QLineEdit(frame1_);
         place(txtField_[i], design(2520, kRowTops[i], kFieldWidths[i], 330), kFieldNames[i]);
     }
-    txtField_[3]->setEchoMode(QLineEdit::Password);
-    txtField_[3]->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
+    txtField_[kPassword]->setEchoMode(QLineEdit::Password);
+    txtField_[kPassword]->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
 
-    const QFont bold = designFont(true);
-    auto button = [&](const char* caption, const QRect& r, const char* name, QWidget* parent) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), parent);
-        b->setFont(bold);
-        // Enter presses the focused button, as it does on the window system it came from.
-        b->setAutoDefault(true);
-        place(b, r, name);
-        return b;
-    };
-
-    cSearch_ = button("...", design(9720, 1680, 375, 330), "CSearch", frame1_);
+    cSearch_ = commandButton("...", design(9720, 1680, 375, 330), "CSearch", frame1_);
     cSearch_->setFont(font());  // not one of the four bold command buttons
 
     combo1_ = new DropDownList(frame1_);
     combo1_->setEditable(false);
     place(combo1_, design(2520, 2040, 3615, 315), "Combo1");
+}
 
+void MAINMENU::buildLowerControls() {
     cLbl_ = new QLabel(QStringLiteral("Connected"), this);
-    cLbl_->setFont(bold);
+    cLbl_->setFont(designFont(true));
     cLbl_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(cLbl_, design(360, 2760, 2175, 255), "CLbl");
     cLbl_->hide();
 
-    cConnect_ = button("&Connect", design(8880, 2760, 1455, 375), "CCONNECT", this);
+    cConnect_ = commandButton("&Connect", design(8880, 2760, 1455, 375), "CCONNECT", this);
 
     list1_ = new QListWidget(this);
     list1_->setUniformItemSizes(true);
@@ -214,17 +226,11 @@ void MAINMENU::buildControls() {
     label2_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(label2_, design(240, 6960, 2055, 375), "Label2");
 
-    cVerify_ = button("&Verify", design(5640, 6960, 1455, 375), "CVerify", this);
-    cConvert_ = button("&Start", design(7200, 6960, 1455, 375), "CConvert", this);
-    cExit_ = button("&Exit", design(8760, 6960, 1455, 375), "CExit", this);
+    cVerify_ = commandButton("&Verify", design(5640, 6960, 1455, 375), "CVerify", this);
+    cConvert_ = commandButton("&Start", design(7200, 6960, 1455, 375), "CConvert", this);
+    cExit_ = commandButton("&Exit", design(8760, 6960, 1455, 375), "CExit", this);
     cVerify_->setEnabled(false);
     cConvert_->setEnabled(false);
-
-    frame1_->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {txtField_[0], txtField_[1], txtField_[2], txtField_[3],
-                        txtField_[4], combo1_,      cConnect_,    cVerify_,
-                        cConvert_,    cExit_,       list1_,       cSearch_};
-    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
 void MAINMENU::connectEvents() {
@@ -243,7 +249,7 @@ void MAINMENU::connectEvents() {
     keyPreview_->watch(combo1_->view());  // the dropped-down list has the keyboard
 
     focusEntry_ = new FocusEntry([this](int16_t i) { TxtField_GotFocus(i); }, this);
-    for (int16_t i = 0; i < 5; ++i) focusEntry_->watch(txtField_[i], i);
+    for (int16_t i = 0; i < kFieldCount; ++i) focusEntry_->watch(txtField_[i], i);
 
     listCatchUp_.setSingleShot(true);
     listCatchUp_.setInterval(0);

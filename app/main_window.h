@@ -125,6 +125,10 @@ class MAINMENU : public QWidget, public Operator {
 
   private:
     void buildControls();
+    void buildInputFrame();
+    void buildLowerControls();
+    QPushButton* commandButton(const char* caption, const QRect& r, const char* name,
+                               QWidget* parent);
     void connectEvents();
     // Moves the focus as Tab (forward) or Shift+Tab would, once the key has been delivered.
     void queueFocusMove(bool forward);
@@ -135,7 +139,7 @@ class MAINMENU : public QWidget, public Operator {
     std::unique_ptr<Form> form_;
 
     QFrame* frame1_ = nullptr;
-    QLineEdit* txtField_[5] = {};
+    QLineEdit* txtField_[kFieldCount] = {};
     QPushButton* cSearch_ = nullptr;
     DropDownList* combo1_ = nullptr;
     QLabel* label1_[6] = {};

@@ -16,6 +16,10 @@ inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;
 
+// The field array TxtField, by index: the index is how every procedure names a field.
+enum Field : int { kServer = 0, kDatabase = 1, kUser = 2, kPassword = 3, kPath = 4 };
+inline constexpr int kFieldCount = 5;
+
 // Controls that can take the focus, in tab order.
 enum class Control {
     Server,    // TxtField(0)

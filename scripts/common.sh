@@ -7,7 +7,7 @@ BUILD=${KORDB_BUILD_DIR:-$ROOT/build}
 PACKAGES=(
   g++ make cmake pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libsqlite3-dev libgsf-1-dev libzip-dev libexpat1-dev
+  libsqlite3-dev libgsf-1-dev libzip-dev
   unixodbc-dev tdsodbc libsqliteodbc odbc-postgresql postgresql
   python3 python3-xlwt python3-openpyxl
   libgtest-dev googletest

@@ -8,12 +8,22 @@
 
 namespace kordb {
 
+namespace {
+
+// The settings key of each connection field; the store compares keys without regard to case.
+struct StoredField {
+    Field field;
+    const char* key;
+};
+constexpr StoredField kStoredFields[] = {
+    {kServer, "cServer"}, {kDatabase, "ConnTable"}, {kUser, "cLogin"}, {kPassword, "cPassword"}};
+
+}  // namespace
+
 void Form_Load(Form& f) {
     try {
-        f.ui.setFieldText(0, f.settings.get(kSettingsApp, kSettingsSection, "cserver"));
-        f.ui.setFieldText(1, f.settings.get(kSettingsApp, kSettingsSection, "ConnTable"));
-        f.ui.setFieldText(2, f.settings.get(kSettingsApp, kSettingsSection, "clogin"));
-        f.ui.setFieldText(3, f.settings.get(kSettingsApp, kSettingsSection, "cpassword"));
+        for (const StoredField& s : kStoredFields)
+            f.ui.setFieldText(s.field, f.settings.get(kSettingsApp, kSettingsSection, s.key));
     } catch (const std::exception& e) {
         showError(f, e);
     }
@@ -21,7 +31,7 @@ void Form_Load(Form& f) {
 
 void CCONNECT_Click(Form& f) {
     try {
-        for (int i = 0; i <= 4; ++i) {
+        for (int i = kServer; i <= kPath; ++i) {
             if (f.ui.fieldText(i).empty()) {
                 f.ui.messageBox("Empty Field !!!", "Message", Icon::Critical, Buttons::Ok);
                 f.ui.setFocus(fieldControl(i));
@@ -35,10 +45,8 @@ void CCONNECT_Click(Form& f) {
         }
         OpenDestination(f);
         // Saved whether or not the open succeeded: the operator's typing is kept either way.
-        f.settings.save(kSettingsApp, kSettingsSection, "cServer", f.ui.fieldText(0));
-        f.settings.save(kSettingsApp, kSettingsSection, "ConnTable", f.ui.fieldText(1));
-        f.settings.save(kSettingsApp, kSettingsSection, "cLogin", f.ui.fieldText(2));
-        f.settings.save(kSettingsApp, kSettingsSection, "cPassword", f.ui.fieldText(3));
+        for (const StoredField& s : kStoredFields)
+            f.settings.save(kSettingsApp, kSettingsSection, s.key, f.ui.fieldText(s.field));
     } catch (const std::exception& e) {
         showError(f, e);
     }
@@ -49,8 +57,9 @@ void OpenDestination(Form& f) {
         f.ui.setVerifyEnabled(false);
         f.st.DestConn.reset();
         f.st.DestConn = std::make_unique<odbc::Connection>();
-        std::string s = assembleConnectionString(f.ui.fieldText(3), f.ui.fieldText(2),
-                                                 f.ui.fieldText(1), f.ui.fieldText(0));
+        std::string s =
+            assembleConnectionString(f.ui.fieldText(kPassword), f.ui.fieldText(kUser),
+                                     f.ui.fieldText(kDatabase), f.ui.fieldText(kServer));
         f.st.DestConn->open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
         f.ui.showConnected();
         f.ui.setVerifyEnabled(true);

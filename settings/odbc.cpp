@@ -284,8 +284,8 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
 
 void Connection::setAutoCommit(bool on) {
     check(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
-                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
-                                 on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                             reinterpret_cast<SQLPOINTER>(
+                                 static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
                              0),
           SQL_HANDLE_DBC, dbc_, "Setting autocommit");
 }
@@ -383,91 +383,101 @@ void Statement::prepare(const std::string& sql) {
     check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
 }
 
+// How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
+struct Statement::Binding {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLPOINTER data = nullptr;
+    SQLLEN bufLen = 0;
+};
+
+void Statement::bindText(Param& p, const std::string& s, Binding& b) const {
+    if (conn_.wideText()) {
+        p.wide = toUtf16(s);
+        b.cType = SQL_C_WCHAR;
+        b.data = p.wide.data();
+        p.indicator = SQLLEN(p.wide.size() * sizeof(char16_t));
+        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_WVARCHAR;
+        if (isCharType(b.sqlType)) b.size = std::max<SQLULEN>(p.wide.size(), 1);
+    } else {
+        p.narrow = s;
+        b.cType = SQL_C_CHAR;
+        b.data = p.narrow.data();
+        p.indicator = SQLLEN(p.narrow.size());
+        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_VARCHAR;
+        if (isCharType(b.sqlType)) b.size = std::max<SQLULEN>(p.narrow.size(), 1);
+    }
+    b.bufLen = p.indicator;
+    if (b.size == 0) b.size = 1;
+}
+
+void Statement::bindNumber(Param& p, double d, Binding& b) const {
+    if (isCharType(b.sqlType)) {
+        // The driver would write doubles as "1001.0": hand over the plain decimal.
+        bindText(p, formatNumber(d), b);
+        return;
+    }
+    if (std::fabs(d) < 9.0e15 && d == std::trunc(d)) {
+        p.integer = static_cast<long long>(d);
+        b.cType = SQL_C_SBIGINT;
+        b.data = &p.integer;
+        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_BIGINT, b.size = 19;
+    } else {
+        p.number = d;
+        b.cType = SQL_C_DOUBLE;
+        b.data = &p.number;
+        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_DOUBLE, b.size = 15;
+    }
+    if (b.size == 0) b.size = 19;
+    p.indicator = 0;
+}
+
+void Statement::bindDate(Param& p, const std::string& iso, Binding& b) const {
+    bool hasDate = false, hasTime = false;
+    if (isCharType(b.sqlType) || !parseIso(iso, p.stamp, hasDate, hasTime)) {
+        bindText(p, iso, b);
+        return;
+    }
+    b.cType = SQL_C_TYPE_TIMESTAMP;
+    b.data = &p.stamp;
+    p.indicator = sizeof p.stamp;
+    if (b.sqlType == SQL_UNKNOWN_TYPE)
+        b.sqlType = (hasDate && !hasTime) ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
+    b.size = b.sqlType == SQL_TYPE_DATE ? 10 : b.sqlType == SQL_TYPE_TIME ? 8 : 19;
+    b.digits = 0;
+}
+
 void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
                      SQLSMALLINT digits) {
     if (params_.size() < size_t(index)) params_.resize(size_t(index));
     auto& p = params_[size_t(index - 1)];
     p = std::make_unique<Param>();
-    SQLSMALLINT cType = SQL_C_CHAR;
-    SQLPOINTER data = nullptr;
-    SQLLEN bufLen = 0;
-    bool wide = conn_.wideText();
-    auto bindText = [&](const std::string& s) {
-        if (wide) {
-            p->wide = toUtf16(s);
-            cType = SQL_C_WCHAR;
-            data = p->wide.data();
-            p->indicator = SQLLEN(p->wide.size() * sizeof(char16_t));
-            bufLen = p->indicator;
-            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_WVARCHAR;
-            if (isCharType(sqlType) || sqlType == SQL_UNKNOWN_TYPE)
-                size = std::max<SQLULEN>(p->wide.size(), 1);
-        } else {
-            p->narrow = s;
-            cType = SQL_C_CHAR;
-            data = p->narrow.data();
-            p->indicator = SQLLEN(p->narrow.size());
-            bufLen = p->indicator;
-            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_VARCHAR;
-            if (isCharType(sqlType)) size = std::max<SQLULEN>(p->narrow.size(), 1);
-        }
-        if (size == 0) size = 1;
-    };
+    Binding b;
+    b.sqlType = sqlType;
+    b.size = size;
+    b.digits = digits;
     switch (value.kind()) {
         case Value::Kind::Null:
-            cType = wide ? SQL_C_WCHAR : SQL_C_CHAR;
-            data = nullptr;
+            b.cType = conn_.wideText() ? SQL_C_WCHAR : SQL_C_CHAR;
             p->indicator = SQL_NULL_DATA;
-            if (sqlType == SQL_UNKNOWN_TYPE) sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
-            if (size == 0) size = 1;
+            if (b.sqlType == SQL_UNKNOWN_TYPE)
+                b.sqlType = conn_.wideText() ? SQL_WVARCHAR : SQL_VARCHAR;
+            if (b.size == 0) b.size = 1;
             break;
-        case Value::Kind::Number: {
-            double d = value.toNumber();
-            if (isCharType(sqlType)) {
-                // The driver would write doubles as "1001.0": hand over the plain decimal.
-                bindText(formatNumber(d));
-                break;
-            }
-            if (std::fabs(d) < 9.0e15 && d == std::trunc(d)) {
-                p->integer = static_cast<long long>(d);
-                cType = SQL_C_SBIGINT;
-                data = &p->integer;
-                if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_BIGINT, size = 19;
-            } else {
-                p->number = d;
-                cType = SQL_C_DOUBLE;
-                data = &p->number;
-                if (sqlType == SQL_UNKNOWN_TYPE) sqlType = SQL_DOUBLE, size = 15;
-            }
-            if (size == 0) size = 19;
-            p->indicator = 0;
+        case Value::Kind::Number:
+            bindNumber(*p, value.toNumber(), b);
             break;
-        }
         case Value::Kind::Text:
-            bindText(value.rawText());
+            bindText(*p, value.rawText(), b);
             break;
-        case Value::Kind::Date: {
-            bool hasDate = false, hasTime = false;
-            if (isCharType(sqlType) || !parseIso(value.rawText(), p->stamp, hasDate, hasTime)) {
-                bindText(value.rawText());
-                break;
-            }
-            cType = SQL_C_TYPE_TIMESTAMP;
-            data = &p->stamp;
-            p->indicator = sizeof p->stamp;
-            if (sqlType == SQL_UNKNOWN_TYPE)
-                sqlType = (hasDate && !hasTime) ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
-            if (sqlType == SQL_TYPE_DATE)
-                size = 10, digits = 0;
-            else if (sqlType == SQL_TYPE_TIME)
-                size = 8, digits = 0;
-            else
-                size = 19, digits = 0;
+        case Value::Kind::Date:
+            bindDate(*p, value.rawText(), b);
             break;
-        }
     }
-    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, cType, sqlType, size,
-                           digits, data, bufLen, &p->indicator),
+    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, b.cType, b.sqlType, b.size,
+                           b.digits, b.data, b.bufLen, &p->indicator),
           SQL_HANDLE_STMT, stmt_);
 }
 

@@ -124,6 +124,12 @@ class Statement {
     void describe();
     Value getData(int col);
 
+    struct Param;
+    struct Binding;
+    void bindText(Param& p, const std::string& s, Binding& b) const;
+    void bindNumber(Param& p, double d, Binding& b) const;
+    void bindDate(Param& p, const std::string& iso, Binding& b) const;
+
     Connection& conn_;
     SQLHSTMT stmt_ = SQL_NULL_HSTMT;
     std::string sql_;

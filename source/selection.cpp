@@ -17,7 +17,7 @@ void CSearch_Click(Form& f) {
                                               "*.xls;*.xlsx;*.xlsm;*.ods");
         // A cancelled dialog reports what it reported last time (nothing, at first).
         if (choice) f.st.lastChoice = *choice;
-        f.ui.setFieldText(4, f.st.lastChoice.fileName);
+        f.ui.setFieldText(kPath, f.st.lastChoice.fileName);
         f.st.WorkbookTitle = f.st.lastChoice.fileTitle;
     } catch (const std::exception& e) {
         showError(f, e);
@@ -26,7 +26,7 @@ void CSearch_Click(Form& f) {
 
 void Combo1_DropDown(Form& f) {
     try {
-        if (!f.ui.fieldText(4).empty()) LoadSheetNames(f);
+        if (!f.ui.fieldText(kPath).empty()) LoadSheetNames(f);
     } catch (const std::exception& e) {
         showError(f, e);
     }
@@ -35,7 +35,7 @@ void Combo1_DropDown(Form& f) {
 void LoadSheetNames(Form& f) {
     try {
         f.ui.comboClear();
-        for (const std::string& name : readSheetNames(f.ui.fieldText(4))) f.ui.comboAdd(name);
+        for (const std::string& name : readSheetNames(f.ui.fieldText(kPath))) f.ui.comboAdd(name);
     } catch (const std::exception& e) {
         showError(f, e);
         f.ui.setFocus(Control::Path);
@@ -63,7 +63,7 @@ std::string sheetRef(std::string_view name) {
 }
 
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
-    auto book = workbookCache(f).get(f.ui.fieldText(4));
+    auto book = workbookCache(f).get(f.ui.fieldText(kPath));
     f.st.SheetSQL = sql;
     return std::make_unique<SheetRecordset>(std::move(book), sql, f.ui.comboText());
 }

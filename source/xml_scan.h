@@ -195,6 +195,11 @@ struct Element {
 class Scanner {
   public:
     static constexpr size_t kMaxToken = size_t(64) << 20;
+    // Far beyond any real part; they keep a hostile one from growing the stacks unbounded.
+    static constexpr size_t kMaxDepth = 10000;
+    static constexpr size_t kMaxNames = size_t(1) << 20;  // bytes of open element names
+    static constexpr size_t kMaxAttributes = 65536;       // on one element
+    static constexpr size_t kMaxBindings = 10000;         // namespace declarations in force
 
     explicit Scanner(std::string part) : part_(std::move(part)) {}
 
@@ -203,7 +208,7 @@ class Scanner {
 
     void stop() { stopped_ = true; }
     // Open elements, the one being started or ended included.
-    size_t depth() const { return stack_.size(); }
+    size_t depth() const { return depth_; }
     const std::string& part() const { return part_; }
 
     // The decoded value of an attribute ("" when absent); valid until scratch changes.
@@ -333,7 +338,7 @@ class Scanner {
 
     template <class Handler>
     void deliver(const char* p, const char* e, bool plain, Handler& h) {
-        if (stack_.empty()) {
+        if (depth_ == 0) {
             for (const char* q = p; q < e; ++q)
                 if (!(cls(*q) & kSpace)) malformedAt(q, "text outside the root element");
             return;
@@ -414,7 +419,7 @@ class Scanner {
         if (memcmp(p, "![CDATA[", 8) == 0) {
             const char* q = find(p + 8, e, "]]>");
             if (!q) return nullptr;
-            if (stack_.empty()) malformed("a CDATA section outside the root element");
+            if (depth_ == 0) malformed("a CDATA section outside the root element");
             if (h.wantText) h.onText(*this, std::string_view(p + 8, size_t(q - p - 8)));
             return q + 3;
         }
@@ -502,7 +507,10 @@ class Scanner {
                 if (d != '"' && d != '\'') plain = false;
                 ++p;
             }
-            if (count == attrs_.size()) attrs_.resize(count * 2 + 8);
+            if (count == attrs_.size()) {
+                if (count >= kMaxAttributes) malformedAt(a0, "too many attributes on one element");
+                attrs_.resize(count * 2 + 8);
+            }
             Attr& a = attrs_[count++];
             setName(a, a0, acolon, a1);
             a.raw = std::string_view(v0, size_t(p - v0));
@@ -517,8 +525,10 @@ class Scanner {
     template <class Handler>
     [[gnu::always_inline]] void open(Handler& h, const char* n0, const char* colon, const char* n1,
                                      size_t count, bool empty) {
-        if (stack_.empty() && rootDone_) malformed("a second root element");
-        Frame f{uint32_t(names_.size()),
+        if (depth_ == 0 && rootDone_) malformed("a second root element");
+        if (depth_ >= kMaxDepth || namesLen_ + size_t(n1 - n0) > kMaxNames)
+            malformed("elements nested too deep");
+        Frame f{uint32_t(namesLen_),
                 uint32_t(n1 - n0),
                 uint32_t(bindings_.size()),
                 colon ? uint32_t(colon + 1 - n0) : 0,
@@ -535,6 +545,7 @@ class Scanner {
                 a.ns = Ns::Xmlns;
                 Ns ns = namespaceOf(value(&a, scratch_));
                 if (ns == Ns::None) malformed("an empty namespace name for a prefix");
+                if (bindings_.size() >= kMaxBindings) malformed("too many namespace declarations");
                 bindings_.push_back({std::string(a.local), ns});
                 ++gen_;
             } else {
@@ -549,8 +560,11 @@ class Scanner {
         if (local.empty()) malformed("an element name that ends in ':'");
         f.ns = colon && colon != n0 ? lookup(std::string_view(n0, size_t(colon - n0)), pos_)
                                     : defaultNs_;
-        names_.append(n0, size_t(n1 - n0));
-        stack_.push_back(f);
+        if (namesLen_ + size_t(n1 - n0) > names_.size()) names_.resize(names_.size() * 2 + 256);
+        memcpy(names_.data() + namesLen_, n0, size_t(n1 - n0));
+        namesLen_ += size_t(n1 - n0);
+        if (depth_ == stack_.size()) stack_.resize(depth_ * 2 + 16);
+        stack_[depth_++] = f;
         rootSeen_ = true;
         h.onStart(*this, Element{f.ns, local, attrs_.data(), count});
         if (empty) close(h);
@@ -558,17 +572,16 @@ class Scanner {
 
     template <class Handler>
     [[gnu::always_inline]] void close(Handler& h) {
-        const Frame& f = stack_.back();
+        const Frame& f = stack_[depth_ - 1];
         h.onEnd(*this, f.ns,
                 std::string_view(names_.data() + f.nameOff + f.localOff, f.nameLen - f.localOff));
-        names_.resize(f.nameOff);
+        namesLen_ = f.nameOff;
         if (bindings_.size() != f.bindings) {
             bindings_.resize(f.bindings);
             ++gen_;
         }
         defaultNs_ = f.outerDefault;
-        stack_.pop_back();
-        if (stack_.empty()) rootDone_ = true;
+        if (--depth_ == 0) rootDone_ = true;
     }
 
     template <class Handler>
@@ -584,8 +597,8 @@ class Scanner {
             malformedAt(p, "a stray character in an end tag");
         }
         std::string_view qname(n0, size_t(n1 - n0));
-        if (stack_.empty()) malformed("</" + std::string(qname) + "> closes no element");
-        const Frame& f = stack_.back();
+        if (depth_ == 0) malformed("</" + std::string(qname) + "> closes no element");
+        const Frame& f = stack_[depth_ - 1];
         std::string_view open(names_.data() + f.nameOff, f.nameLen);
         if (open != qname)
             malformed("</" + std::string(qname) + "> where </" + std::string(open) +
@@ -605,8 +618,12 @@ class Scanner {
     bool rootDone_ = false;
     uint64_t lines_ = 0;   // line ends before buf_
     uint64_t column_ = 0;  // column of buf_[0]
+    // The open elements, and their qualified names back to back; sizes kept by hand so that
+    // a push is a store, not a call.
     std::vector<Frame> stack_;
-    std::string names_;  // qualified names of the open elements, back to back
+    size_t depth_ = 0;
+    std::string names_;
+    size_t namesLen_ = 0;
     std::vector<Attr> attrs_;
     std::vector<Binding> bindings_{{"xml", Ns::Xml}};
     Ns defaultNs_ = Ns::None;
@@ -645,8 +662,8 @@ void Scanner::run(Source& src, Handler& h) {
         pos_ = const_cast<char*>(next);
     }
     if (stopped_) return;
-    if (!stack_.empty()) {
-        const Frame& f = stack_.back();
+    if (depth_ != 0) {
+        const Frame& f = stack_[depth_ - 1];
         malformed("the part ends before <" + names_.substr(f.nameOff, f.nameLen) + "> is closed");
     }
     if (!rootSeen_) malformed("no element at all");

@@ -2,6 +2,9 @@
 
 #include <zip.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "source/cells.h"
 
 namespace kordb {
@@ -173,6 +176,85 @@ size_t ZipPackage::Stream::read(char* dst, size_t n) {
         throw ReadError("it is damaged: its part " + part_ +
                         " inflates to more than the zip directory declares");
     return size_t(got);
+}
+
+Prefetch::Prefetch(ZipPackage::Stream& stream) : stream_(stream) {
+    for (Block& b : blocks_) b.data = std::make_unique<char[]>(kBlock);
+    thread_ = std::thread([this] { produce(); });
+}
+
+Prefetch::~Prefetch() {
+    {
+        std::lock_guard lock(mutex_);
+        cancel_ = true;
+    }
+    freedCv_.notify_all();
+    thread_.join();
+}
+
+void Prefetch::produce() {
+    try {
+        for (;;) {
+            Block* b;
+            {
+                std::unique_lock lock(mutex_);
+                freedCv_.wait(lock, [&] { return cancel_ || filled_ < kBlocks; });
+                if (cancel_) return;
+                b = &blocks_[(first_ + filled_) % kBlocks];
+            }
+            // The reader keeps off blocks not yet counted in filled_.
+            size_t n = 0;
+            while (n < kBlock) {
+                size_t got = stream_.read(b->data.get() + n, kBlock - n);
+                if (got == 0) break;
+                n += got;
+            }
+            b->size = n;
+            {
+                std::lock_guard lock(mutex_);
+                if (n) ++filled_;
+                done_ = n < kBlock;
+            }
+            filledCv_.notify_one();
+            if (n < kBlock) return;
+        }
+    } catch (...) {
+        {
+            std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+            done_ = true;
+        }
+        filledCv_.notify_one();
+    }
+}
+
+size_t Prefetch::read(char* dst, size_t n) {
+    for (;;) {
+        if (holding_) {
+            const Block& b = blocks_[first_];
+            if (offset_ < b.size) {
+                size_t k = std::min(n, b.size - offset_);
+                memcpy(dst, b.data.get() + offset_, k);
+                offset_ += k;
+                return k;
+            }
+        }
+        std::unique_lock lock(mutex_);
+        if (holding_) {
+            holding_ = false;
+            offset_ = 0;
+            first_ = (first_ + 1) % kBlocks;
+            --filled_;
+            freedCv_.notify_one();
+        }
+        filledCv_.wait(lock, [&] { return filled_ > 0 || done_; });
+        if (filled_ > 0) {
+            holding_ = true;
+            continue;
+        }
+        if (error_) std::rethrow_exception(error_);
+        return 0;
+    }
 }
 
 }  // namespace kordb

@@ -2,9 +2,14 @@
 // A zip package held in memory (.xlsx, .xlsm, .ods): its parts by name, each inflated as a
 // stream with a bound, so that no part, however it was made, can exhaust memory.
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -41,12 +46,13 @@ class ZipPackage {
         // Up to n bytes into dst; 0 at the end of the part.
         size_t read(char* dst, size_t n);
         const std::string& part() const { return part_; }
+        uint64_t size() const { return size_; }  // as the directory declares it
 
       private:
         [[noreturn]] void fail();
         zip_file* file_ = nullptr;
         std::string part_;
-        uint64_t size_ = 0;  // as the directory declares it
+        uint64_t size_ = 0;
         uint64_t done_ = 0;
         bool end_ = false;
     };
@@ -56,6 +62,36 @@ class ZipPackage {
     zip* zip_ = nullptr;
     std::vector<std::string> names_;
     std::unordered_map<std::string, int64_t> index_;  // folded name -> entry
+};
+
+// Inflates a part on a second thread, a few blocks ahead of its reader, so that inflating
+// and parsing a big part overlap. Damage found ahead is thrown where the reader reaches it.
+class Prefetch {
+  public:
+    explicit Prefetch(ZipPackage::Stream& stream);  // std::system_error: no thread to be had
+    ~Prefetch();
+    Prefetch(const Prefetch&) = delete;
+    Prefetch& operator=(const Prefetch&) = delete;
+    size_t read(char* dst, size_t n);
+
+  private:
+    static constexpr size_t kBlock = size_t(1) << 20, kBlocks = 4;
+    struct Block {
+        std::unique_ptr<char[]> data;
+        size_t size = 0;
+    };
+    void produce();
+
+    ZipPackage::Stream& stream_;
+    Block blocks_[kBlocks];
+    std::mutex mutex_;
+    std::condition_variable filledCv_, freedCv_;
+    size_t first_ = 0, filled_ = 0;  // the reader's block, and blocks ready from it on
+    size_t offset_ = 0;              // read so far in blocks_[first_]
+    bool holding_ = false;           // the reader is reading blocks_[first_]
+    bool done_ = false, cancel_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;
 };
 
 }  // namespace kordb
