@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Writes a large item workbook for the benchmarks with xlwt.
 
-make_item_sheet.py OUT.xls [--rows 65535] [--cols 80] [--faults]
-Row 1 is the header; --faults makes about 1% duplicated item codes, 1% repeated PLU pairs
+make_item_sheet.py OUT.xls|OUT.xlsx [--rows 65535] [--cols 80] [--faults]
+An OUT ending in .xlsx is written by openpyxl instead (write-only mode). Row 1 is the header; --faults makes about 1% duplicated item codes, 1% repeated PLU pairs
 and 1% invalid codes (a blank or a quote inside), spread over the sheet.
 """
 import argparse
@@ -26,10 +26,32 @@ def main():
     ap.add_argument("--faults", action="store_true")
     a = ap.parse_args()
     header = (BASE + ["Extra%d" % n for n in range(1, a.cols)])[: a.cols]
+    rows = ([None if v is SKIP else v for v in row] for row in item_rows(a, header))
+    if a.out.endswith(".xlsx"):
+        import openpyxl
+        book = openpyxl.Workbook(write_only=True)
+        ws = book.create_sheet("KINV_MT_ITEM")
+        for row in rows:
+            ws.append(row)
+        book.save(a.out)
+        return
     book = xlwt.Workbook(encoding="utf-8")
     ws = book.add_sheet("KINV_MT_ITEM")
-    for c, name in enumerate(header):
-        ws.write(0, c, name)
+    for r, row in enumerate(rows):
+        for c, v in enumerate(row):
+            if v is not None:
+                ws.write(r, c, v)
+        if r % 5000 == 0:
+            ws.flush_row_data()
+    book.save(a.out)
+
+
+SKIP = object()
+
+
+def item_rows(a, header):
+    """The header, then each item row; SKIP marks a cell left empty."""
+    yield list(header)
     for r in range(1, a.rows):
         code = "IT%06d" % r
         plu = "P%07d" % r
@@ -40,6 +62,7 @@ def main():
                 code, plu = "IT%06d" % (r - 1), "P%07d" % (r - 1)  # repeated PLU pair
             elif r % 100 == 67:
                 code = "IT %05d" % r                # invalid: a blank inside
+        row = []
         for c, name in enumerate(header):
             if name == "ItemCode":
                 v = code
@@ -50,13 +73,11 @@ def main():
             elif name.startswith(("AdvPrice", "Based", "Min", "Max", "Warning", "Reorder")):
                 v = round(r * 0.25 + c, 2)
             elif name.startswith("PosDescription") and c % 3:
-                continue                           # empty: falls back to the item name
+                v = SKIP                           # empty: falls back to the item name
             else:
                 v = "%s-%d" % (name[:4], r % 97)
-            ws.write(r, c, v)
-        if r % 5000 == 0:
-            ws.flush_row_data()
-    book.save(a.out)
+            row.append(v)
+        yield row
 
 
 if __name__ == "__main__":

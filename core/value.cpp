@@ -16,8 +16,9 @@ std::string formatNumber(double d) {
         return std::string(buf, r.ptr);
     }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", d);
-    std::string s = buf;
+    // As "%.15g" writes it, without printf's cost: error files format every number they hold.
+    auto end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15).ptr;
+    std::string s(buf, end);
     if (s.find('e') == std::string::npos) return s;
     // Rounded to 15 significant digits, then written out without an exponent.
     int exp10 = static_cast<int>(std::floor(std::log10(std::fabs(d))));

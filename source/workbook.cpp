@@ -210,8 +210,17 @@ Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
     if (!sh.analysed) sheet(sheetIndex);
     const SheetCells& cells = cells_[size_t(sheetIndex)]->cells;
     Raw r;
-    const Cell* c = cells.at(row + 1, col);
-    if (!c || !isValue(*c)) return r;
+    if (row + 1 >= cells.rowCount()) return r;
+    const std::vector<Cell>& cellsOfRow = cells.row(row + 1);
+    if (hintRow_ != &cellsOfRow || hintPos_ >= cellsOfRow.size() ||
+        cellsOfRow[hintPos_].col > col) {
+        hintRow_ = &cellsOfRow;
+        hintPos_ = 0;
+    }
+    while (hintPos_ < cellsOfRow.size() && cellsOfRow[hintPos_].col < col) ++hintPos_;
+    if (hintPos_ >= cellsOfRow.size() || cellsOfRow[hintPos_].col != col) return r;
+    const Cell* c = &cellsOfRow[hintPos_];
+    if (!isValue(*c)) return r;
     const bool mixed = col < sh.kinds.size() && sh.kinds[col] == ColumnKind::Mixed;
     switch (c->type) {
         case Cell::Type::Text: {

@@ -73,6 +73,9 @@ class Workbook {
     std::vector<Sheet> sheets_;
     std::vector<std::unique_ptr<Loaded>> cells_;
     std::string scratch_;
+    // Where the last cell read was found: a row is read left to right.
+    const std::vector<Cell>* hintRow_ = nullptr;
+    size_t hintPos_ = 0;
 };
 
 // "A1"-style address of a zero-based row and column.

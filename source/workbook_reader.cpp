@@ -64,7 +64,15 @@ std::unique_ptr<WorkbookReader> openWorkbookReader(const std::string& path) {
                         " MB, more than a workbook the tool reads");
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) throw ReadError(std::string("it cannot be opened: ") + std::strerror(errno));
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (!ec) bytes.reserve(size_t(size));
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.append(chunk, size_t(in.gcount()));
+        if (bytes.size() > kMaxFileBytes)
+            throw ReadError("it is larger than " + std::to_string(kMaxFileBytes >> 20) +
+                            " MB, more than a workbook the tool reads");
+    }
     if (in.bad()) throw ReadError("it cannot be read from the disk");
     if (bytes.empty()) throw ReadError("it is an empty file, not a workbook");
 

@@ -144,7 +144,10 @@ int sheetColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int col) {
             break;
         case Workbook::Raw::Text:
         case Workbook::Raw::Date:
-            sqlite3_result_text(ctx, r.s ? r.s : "", int(r.n),
+            // Texts are stored with their terminator; a length of -1 tells the engine so, and
+            // spares it a copy of every text it hands on. A text holding a NUL keeps its length.
+            sqlite3_result_text(ctx, r.s ? r.s : "",
+                                r.s && std::memchr(r.s, 0, r.n) ? int(r.n) : -1,
                                 r.owned ? SQLITE_TRANSIENT : SQLITE_STATIC);
             break;
     }
