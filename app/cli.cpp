@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/cli_safety.h"
 #include "app/procedures.h"
 #include "core/state.h"
 #include "core/text.h"
@@ -31,7 +32,10 @@ constexpr const char* kUsage =
     "usage: kordb-cli sheets WORKBOOK\n"
     "       kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
     "       kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
+    "       kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
     "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
+    "                         [--atomic]\n"
+    "       kordb-cli undo JOURNAL [connection options] [--yes]\n"
     "       kordb-cli --help\n";
 
 constexpr const char* kHelp =
@@ -63,13 +67,39 @@ constexpr const char* kHelp =
     "      options (and --yes) are accepted and not used, so one command line serves both\n"
     "      commands.\n"
     "\n"
+    "  kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
+    "      Connects and runs Start's look-ups and column rules over the sheet without\n"
+    "      writing anything (not the destination, not the error files, not the settings;\n"
+    "      no verification), and prints one line per worksheet row: \"insert [code]\",\n"
+    "      \"update [code] Column: old -> new; ...\" (only the columns whose stored value\n"
+    "      would change; \"KINV_MT_PLU.Column\" for the item's look-up row),\n"
+    "      \"unchanged [code]\", \"skip [key] exists\", \"skip row N: no key\", or\n"
+    "      \"refuse [code] Column: reason; ...\" for each value the destination's column\n"
+    "      would not take (too long, not a number, out of range, not a date, empty but\n"
+    "      NOT NULL). Then the note \"# plan: N insert, N update, N unchanged, N skip,\n"
+    "      N refused\".\n"
+    "\n"
     "  kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
+    "                    [--atomic]\n"
     "      Connects, verifies the sheet, and migrates it only when verification found no\n"
     "      error, as the window enables Start only then.\n"
     "        --yes        answers the start confirmation with Yes. Without it the question\n"
     "                     is asked on the terminal (y or yes to go on), and answered No\n"
     "                     when standard input is not a terminal.\n"
     "        --no-verify  skips the verification, for a sheet verified separately.\n"
+    "        --atomic     stores the whole sheet in one transaction: at the first error\n"
+    "                     everything is rolled back, the error is shown as usual, a note\n"
+    "                     says that nothing was stored, and the status is 1.\n"
+    "      Every migration records, before each row it writes, what it changes in an undo\n"
+    "      journal in the error-file folder: WORKBOOK's file name + \"_Migrate_UNDO_\" +\n"
+    "      local yyyymmdd-hhmmss + \".jsonl\". A note names it.\n"
+    "\n"
+    "  kordb-cli undo JOURNAL [connection options] [--yes]\n"
+    "      Takes back the migration the journal recorded, newest write first: deletes the\n"
+    "      rows it inserted and gives the rows it changed their previous values, each only\n"
+    "      where the row still holds what the migration wrote. A row changed since is\n"
+    "      listed (\"changed since ...\") and left alone. Asks for confirmation as migrate\n"
+    "      does. The undo writes a journal of its own, so that it can be undone in turn.\n"
     "\n"
     "Options\n"
     "  --sheet NAME       the sheet to use, as picked from the window's sheet list. A name\n"
@@ -108,11 +138,12 @@ constexpr const char* kHelp =
     "Exit status\n"
     "  0  all done and no error\n"
     "  1  verification found an error (an error box during verification counts too: the\n"
-    "     sheet was not fully verified), or the migration reported one\n"
-    "  2  usage error, an unknown sheet, or the start confirmation answered No (nothing\n"
-    "     was migrated)\n"
-    "  3  no connection (including an empty connection value), or the workbook cannot be\n"
-    "     read\n";
+    "     sheet was not fully verified), the migration reported one, plan found a value\n"
+    "     the destination would refuse, or undo left a row changed since alone\n"
+    "  2  usage error, an unknown sheet, or the start or undo confirmation answered No\n"
+    "     (nothing was changed)\n"
+    "  3  no connection (including an empty connection value), or the workbook or the\n"
+    "     undo journal cannot be read\n";
 
 struct CliArgs {
     std::string verb;
@@ -596,8 +627,10 @@ int migrate(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment&
     int errors = form.outcome.errors;
     auto started = std::chrono::steady_clock::now();
     op.startProgress(total);
+    form.atomicStart = a.atomic;
     CConvert_Click(form);
     op.stopProgress();
+    noteStartSafety(form, op);
     if (form.outcome.errors > errors) {
         op.note("the migration of " + sheet + " reported an error");
         return kExitFindings;
@@ -632,6 +665,13 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     CliOperator op(out, err, env);
     SettingsStore settings(env.settingsFolder);
     Form form(op, settings, env.programFolder);
+    if (a.verb == "undo") {  // no workbook: the journal names what it changed
+        if (int status = connect(form, op, a, env); status != kExitOk) return status;
+        op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
+                      : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
+                                            : CliOperator::Confirm::No);
+        return runUndo(form, op, a.file, out);
+    }
 
     // The workbook as the file dialog reports it: the full path and the bare file name.
     std::error_code ec;
@@ -663,8 +703,10 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     noteErrorCells(form, op);
     if (a.verb == "cells") return runCells(form, op, a, out);
 
-    if (a.verb == "migrate")
+    if (a.verb == "migrate" || a.verb == "plan")
         if (int status = connect(form, op, a, env); status != kExitOk) return status;
+    // A plan does not verify: verification writes the error files.
+    if (a.verb == "plan") return runPlan(form, op, out);
     if (a.verb == "verify") return verify(form, op);
     if (!a.noVerify && verify(form, op) != kExitOk) {
         op.note("verification found an error: " + sheet + " was not migrated");

@@ -54,6 +54,10 @@ struct AppState {
 struct Outcome {
     int errors = 0;         // errors reported by a trap, each also shown in its box
     std::string lastError;  // the description of the latest
+    // The undo journal of the latest Start; empty when it wrote nothing.
+    std::filesystem::path journal;
+    // The latest Start ran in one transaction and rolled it back: nothing was stored.
+    bool rolledBack = false;
 };
 
 // One window's procedures: the operator they talk to, the state they share, and where their
@@ -68,6 +72,9 @@ struct Form {
     std::shared_ptr<WorkbookCache> workbooks;  // made on first use by the worksheet layer
     AppState st;
     Outcome outcome;
+    // Start stores the whole sheet or nothing: one transaction, rolled back at the first
+    // error. The companion's --atomic; the window leaves it off.
+    bool atomicStart = false;
 };
 
 // A box of the program's own: title "Message", OK.

@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "core/text.h"
+#include "migration/stored_value.h"
 
 namespace kordb {
 
@@ -113,40 +114,125 @@ DestTable::DestTable(odbc::Connection* conn, std::string_view tableName, std::st
 
 DestTable::~DestTable() = default;
 
-DestRecordset DestTable::lookup(const std::string& key) {
+std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
     if (!conn_ || !conn_->isOpen())
         throw KorError(errnum::kConnectionClosed,
                        "The destination connection is not open. Connect to the destination "
                        "database first.");
-    if (!lookup_) {
-        lookup_ = std::make_unique<odbc::Statement>(*conn_);
-        lookup_->prepare(lookupSql_);
-    }
-    // Once the key column's type is known, the key goes as that type: a Unicode parameter
-    // against a non-Unicode column can keep SQL Server from using the key's index.
-    SQLSMALLINT type = SQL_UNKNOWN_TYPE;
-    if (!columns_.empty()) {
-        auto it = byUpperName_.find(toUpper(keyColumn_));
-        if (it != byUpperName_.end()) {
-            SQLSMALLINT t = columns_[size_t(it->second)].sqlType;
-            // Long text types cannot be compared with "=" on SQL Server.
-            if (odbc::isCharType(t) && t != SQL_LONGVARCHAR && t != SQL_WLONGVARCHAR) type = t;
+    odbc::Statement* st = nullptr;
+    if (key.isNull()) {
+        st = &statement(
+            "N", [&] { return "SELECT * FROM " + table_ + " WHERE " + keyColumn_ + " IS NULL"; });
+        st->execute();
+    } else {
+        if (!lookup_) {
+            lookup_ = std::make_unique<odbc::Statement>(*conn_);
+            lookup_->prepare(lookupSql_);
         }
+        // Once the key column's type is known, the key goes as that type: a Unicode parameter
+        // against a non-Unicode column can keep SQL Server from using the key's index.
+        SQLSMALLINT type = SQL_UNKNOWN_TYPE;
+        if (!columns_.empty()) {
+            auto it = byUpperName_.find(toUpper(keyColumn_));
+            if (it != byUpperName_.end()) {
+                SQLSMALLINT t = columns_[size_t(it->second)].sqlType;
+                // Long text types cannot be compared with "=" on SQL Server.
+                if (odbc::isCharType(t) && t != SQL_LONGVARCHAR && t != SQL_WLONGVARCHAR) type = t;
+            }
+        }
+        lookup_->bind(1, key.isText() ? key : Value::text(key.toText()), type);
+        lookup_->execute();
+        st = lookup_.get();
     }
-    lookup_->bind(1, Value::text(key), type);
-    lookup_->execute();
     if (columns_.empty()) {
-        columns_ = lookup_->columns();
+        columns_ = st->columns();
+        spelled_.assign(columns_.size(), std::string());
         for (size_t i = 0; i < columns_.size(); ++i)
             byUpperName_.emplace(toUpper(columns_[i].name), int(i));
     }
-    auto rows = lookup_->fetchAll();
+    return st->fetchAll();
+}
+
+DestRecordset DestTable::lookup(const std::string& key) {
+    auto rows = fetch(Value::text(key));
     DestRecordset rs(*this);
     if (!rows.empty()) {
         rs.found_ = true;
         rs.original_ = std::move(rows.front());
     }
+    if (!simulated_.empty()) {
+        auto it = simulated_.find(key);
+        if (it != simulated_.end()) {
+            rs.found_ = true;
+            rs.original_ = it->second;
+        }
+    }
     return rs;
+}
+
+std::vector<DestRecordset> DestTable::lookupAll(const Value& key) {
+    std::vector<DestRecordset> out;
+    for (auto& row : fetch(key)) {
+        DestRecordset rs(*this);
+        rs.found_ = true;
+        rs.original_ = std::move(row);
+        out.push_back(std::move(rs));
+    }
+    return out;
+}
+
+DestRecordset DestTable::newRow() {
+    return DestRecordset(*this);
+}
+
+const std::string& DestTable::spelledName(int index) const {
+    const std::string& s = spelled_[size_t(index)];
+    return s.empty() ? columns_[size_t(index)].name : s;
+}
+
+const std::vector<odbc::ColumnMeta>& DestTable::columnMeta() {
+    if (meta_.size() == columns_.size()) return meta_;
+    std::vector<odbc::ColumnMeta> catalog;
+    try {
+        catalog = conn_->columnsOf(rawTable_);
+    } catch (const std::exception&) {
+        // Without the catalog, what the look-up described still tells types and sizes.
+    }
+    meta_.clear();
+    for (const odbc::ColumnInfo& c : columns_) {
+        auto it = std::find_if(catalog.begin(), catalog.end(), [&](const odbc::ColumnMeta& m) {
+            return equalsNoCase(m.name, c.name);
+        });
+        if (it != catalog.end()) {
+            meta_.push_back(*it);
+            continue;
+        }
+        odbc::ColumnMeta m;
+        m.name = c.name;
+        m.sqlType = c.sqlType;
+        m.size = c.size;
+        m.digits = c.digits;
+        m.hasDefault = true;
+        meta_.push_back(std::move(m));
+    }
+    return meta_;
+}
+
+void DestTable::simulate(const DestRecordset& rs) {
+    if (!rs.adding_ && !rs.found_) return;
+    const auto& meta = columnMeta();
+    std::vector<Value> row;
+    if (rs.adding_) {
+        row.reserve(meta.size());
+        for (const auto& m : meta) row.push_back(defaultValue(m));
+    } else {
+        row = rs.original_;
+    }
+    for (const auto& a : rs.assigned_)
+        row[size_t(a.first)] = storedForm(meta[size_t(a.first)], a.second);
+    auto key = byUpperName_.find(toUpper(keyColumn_));
+    if (key == byUpperName_.end() || row[size_t(key->second)].isNull()) return;
+    simulated_[row[size_t(key->second)].toText()] = std::move(row);
 }
 
 int DestTable::columnIndex(std::string_view name) {
@@ -158,6 +244,7 @@ int DestTable::columnIndex(std::string_view name) {
                                                   "' not found in destination table '" + rawTable_ +
                                                   "'.");
     byName_.emplace(std::string(name), it->second);
+    if (spelled_[size_t(it->second)].empty()) spelled_[size_t(it->second)] = std::string(name);
     return it->second;
 }
 
@@ -174,6 +261,11 @@ const std::vector<int>& DestTable::keyColumns() {
         primaryKey_.push_back(it->second);
     }
     return primaryKey_;
+}
+
+bool DestTable::keyIdentifiesRow() {
+    const std::vector<int>& key = keyColumns();
+    return key.size() == 1 && equalsNoCase(columns_[size_t(key[0])].name, keyColumn_);
 }
 
 std::string DestTable::columnRef(int index) const {
@@ -242,13 +334,10 @@ void DestRecordset::insert() {
     st.execute();
 }
 
-void DestRecordset::change() {
-    if (assigned_.empty()) return;
+std::vector<int> DestRecordset::identifyingColumns(bool& byKey) const {
     DestTable& t = *table_;
-    // The row found is identified by its primary key, or else by every value it was read
-    // with; either way only that one row may change.
     std::vector<int> where = t.keyColumns();
-    bool byKey = !where.empty();
+    byKey = !where.empty();
     if (!byKey)
         for (size_t i = 0; i < t.columns_.size(); ++i)
             if (comparable(t.columns_[i].sqlType)) where.push_back(int(i));
@@ -256,6 +345,35 @@ void DestRecordset::change() {
         throw KorError(
             errnum::kRowNotLocated,
             "Insufficient key column information for updating table '" + t.rawTable_ + "'.");
+    return where;
+}
+
+std::string DestRecordset::identifyingCondition(const std::vector<int>& where) const {
+    std::string cond;
+    for (int i : where) {
+        if (!cond.empty()) cond += " AND ";
+        cond += table_->columnRef(i) + (original_[size_t(i)].isNull() ? " IS NULL" : "=?");
+    }
+    return cond;
+}
+
+void DestRecordset::bindIdentifying(odbc::Statement& st, int& p,
+                                    const std::vector<int>& where) const {
+    for (int i : where) {
+        const Value& v = original_[size_t(i)];
+        if (v.isNull()) continue;
+        const odbc::ColumnInfo& c = table_->columns_[size_t(i)];
+        st.bind(++p, v, c.sqlType, c.size, c.digits);
+    }
+}
+
+void DestRecordset::change() {
+    if (assigned_.empty()) return;
+    DestTable& t = *table_;
+    // The row found is identified by its primary key, or else by every value it was read
+    // with; either way only that one row may change.
+    bool byKey = false;
+    std::vector<int> where = identifyingColumns(byKey);
 
     std::string key = "U";
     appendIndex(key, int(assigned_.size()));
@@ -263,15 +381,12 @@ void DestRecordset::change() {
     for (int i : where) appendIndex(key, original_[size_t(i)].isNull() ? -1 - i : i);
 
     odbc::Statement& st = t.statement(key, [&] {
-        std::string sets, cond;
+        std::string sets;
         for (auto& a : assigned_) {
             if (!sets.empty()) sets += ", ";
             sets += t.columnRef(a.first) + "=?";
         }
-        for (int i : where) {
-            if (!cond.empty()) cond += " AND ";
-            cond += t.columnRef(i) + (original_[size_t(i)].isNull() ? " IS NULL" : "=?");
-        }
+        std::string cond = identifyingCondition(where);
         using Engine = DestTable::Engine;
         if (byKey || t.engine_ == Engine::Unknown)
             return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
@@ -287,17 +402,101 @@ void DestRecordset::change() {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
         st.bind(++p, a.second, c.sqlType, c.size, c.digits);
     }
-    for (int i : where) {
-        const Value& v = original_[size_t(i)];
-        if (v.isNull()) continue;
-        const odbc::ColumnInfo& c = t.columns_[size_t(i)];
-        st.bind(++p, v, c.sqlType, c.size, c.digits);
-    }
+    bindIdentifying(st, p, where);
     st.execute();
     if (st.rowCount() == 0)
         throw KorError(errnum::kRowNotLocated,
                        "Row cannot be located for updating. Some values may have been changed "
                        "since it was last read.");
+}
+
+void DestRecordset::remove() {
+    if (!found_) noCurrentRow();
+    DestTable& t = *table_;
+    bool byKey = false;
+    std::vector<int> where = identifyingColumns(byKey);
+    std::string key = "D";
+    for (int i : where) appendIndex(key, original_[size_t(i)].isNull() ? -1 - i : i);
+    odbc::Statement& st = t.statement(key, [&] {
+        std::string cond = identifyingCondition(where);
+        using Engine = DestTable::Engine;
+        if (byKey || t.engine_ == Engine::Unknown)
+            return "DELETE FROM " + t.table_ + " WHERE " + cond;
+        if (t.engine_ == Engine::SqlServer)
+            return "DELETE TOP (1) FROM " + t.table_ + " WHERE " + cond;
+        std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
+        return "DELETE FROM " + t.table_ + " WHERE " + id + " = (SELECT " + id + " FROM " +
+               t.table_ + " WHERE " + cond + " LIMIT 1)";
+    });
+    int p = 0;
+    bindIdentifying(st, p, where);
+    st.execute();
+    if (st.rowCount() == 0)
+        throw KorError(errnum::kRowNotLocated,
+                       "Row cannot be located for deleting. Some values may have been changed "
+                       "since it was last read.");
+    found_ = false;
+}
+
+std::vector<std::string> DestRecordset::refusals() {
+    DestTable& t = *table_;
+    const auto& meta = t.columnMeta();
+    std::vector<std::string> out;
+    auto a = assigned_.begin();
+    for (size_t i = 0; i < meta.size(); ++i) {
+        if (a != assigned_.end() && a->first == int(i)) {
+            std::string why = refusal(meta[i], a->second);
+            if (!why.empty()) out.push_back(t.spelledName(int(i)) + ": " + why);
+            ++a;
+        } else if (adding_ && !meta[i].nullable && !meta[i].hasDefault) {
+            out.push_back(t.spelledName(int(i)) + ": empty but NOT NULL without default");
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> DestRecordset::changes() {
+    std::vector<std::string> out;
+    if (adding_ || !found_) return out;
+    DestTable& t = *table_;
+    const auto& meta = t.columnMeta();
+    for (const auto& [i, v] : assigned_) {
+        const odbc::ColumnMeta& m = meta[size_t(i)];
+        const Value& old = original_[size_t(i)];
+        if (sameStored(m, old, v)) continue;
+        out.push_back(t.spelledName(i) + ": " + shownValue(old) + " -> " +
+                      shownValue(storedForm(m, v)));
+    }
+    return out;
+}
+
+std::string DestRecordset::culprit(const std::string& driverText) {
+    DestTable& t = *table_;
+    const auto& meta = t.columnMeta();
+    for (const auto& [i, v] : assigned_)
+        if (!refusal(meta[size_t(i)], v).empty()) return t.spelledName(i);
+    // Engines name the column in their own letter case, often quoted: the longest column
+    // name that stands in the text as a word of its own.
+    auto word = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+               static_cast<unsigned char>(c) >= 0x80;
+    };
+    std::string text = toUpper(driverText);
+    int best = -1;
+    size_t bestLength = 0;
+    for (size_t i = 0; i < t.columns_.size(); ++i) {
+        std::string name = toUpper(t.columns_[i].name);
+        if (name.size() <= bestLength) continue;
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+            size_t end = at + name.size();
+            if ((at == 0 || !word(text[at - 1])) && (end == text.size() || !word(text[end]))) {
+                best = int(i);
+                bestLength = name.size();
+                break;
+            }
+        }
+    }
+    return best < 0 ? std::string() : t.spelledName(best);
 }
 
 }  // namespace kordb

@@ -39,6 +39,28 @@ class DestTable {
     const std::string& lookupSql() const { return lookupSql_; }
     // The rows whose key column equals key (compared as text).
     DestRecordset lookup(const std::string& key);
+    // Every row whose key column equals key, Null finding Null.
+    std::vector<DestRecordset> lookupAll(const Value& key);
+    // A recordset without a current row, for addNew; after a look-up.
+    DestRecordset newRow();
+
+    const std::string& name() const { return rawTable_; }
+    const std::string& keyColumn() const { return keyColumn_; }
+    // The columns the look-up returns; known after the first look-up.
+    int columnCount() const { return int(columns_.size()); }
+    // A column by name, letter case ignored; a name the table lacks is an error.
+    int columnIndex(std::string_view name);
+    // The column's name as the table has it, and as the procedures spelled it when they did.
+    const std::string& columnName(int index) const { return columns_[size_t(index)].name; }
+    const std::string& spelledName(int index) const;
+    // What the catalog says about each column the look-up returns, in the same order; what
+    // the look-up described where the catalog is silent.
+    const std::vector<odbc::ColumnMeta>& columnMeta();
+    // Whether the key column alone is the table's primary key.
+    bool keyIdentifiesRow();
+
+    // For a plan, which writes nothing: later look-ups find the row rs as if it were stored.
+    void simulate(const DestRecordset& rs);
 
   private:
     friend class DestRecordset;
@@ -47,7 +69,7 @@ class DestTable {
     // The prepared statement for cacheKey; sql() builds its text the first time only.
     template <class BuildSql>
     odbc::Statement& statement(const std::string& cacheKey, BuildSql sql);
-    int columnIndex(std::string_view name);
+    std::vector<std::vector<Value>> fetch(const Value& key);
     const std::vector<int>& keyColumns();
     std::string columnRef(int index) const;
 
@@ -70,6 +92,10 @@ class DestTable {
     bool keyKnown_ = false;
     std::vector<int> primaryKey_;  // column indexes; empty when the table has none
     std::unordered_map<std::string, std::unique_ptr<odbc::Statement>> writes_;
+    std::vector<std::string> spelled_;
+    std::vector<odbc::ColumnMeta> meta_;
+    // A plan's rows by their key: what its earlier rows would have stored.
+    std::unordered_map<std::string, std::vector<Value>> simulated_;
 };
 
 // The look-up's result for one worksheet row: its first row, or a new row after addNew().
@@ -82,12 +108,35 @@ class DestRecordset {
     // Inserts the new row with the assigned columns only, or changes the assigned columns of
     // the row found, and nothing else.
     void update();
+    // Deletes the row found, and only that one.
+    void remove();
+
+    DestTable& table() const { return *table_; }
+    bool adding() const { return adding_; }
+    // The row found, as it was read; empty for a new row.
+    const std::vector<Value>& original() const { return original_; }
+    // The columns assigned since addNew or the look-up, in column order.
+    const std::vector<std::pair<int, Value>>& assigned() const { return assigned_; }
+
+    // "Column: reason" for each value the destination would refuse, and for a new row each
+    // column that would stay empty though it may not.
+    std::vector<std::string> refusals();
+    // "Column: old -> new" for each assigned column of the row found whose stored value
+    // would change.
+    std::vector<std::string> changes();
+    // The column a failed update most likely failed on: the first value the column would
+    // refuse, else a column the driver's text names; empty when none.
+    std::string culprit(const std::string& driverText);
 
   private:
     friend class DestTable;
     explicit DestRecordset(DestTable& table) : table_(&table) {}
     void insert();
     void change();
+    // The columns that find the row found again: its primary key, else every comparable one.
+    std::vector<int> identifyingColumns(bool& byKey) const;
+    std::string identifyingCondition(const std::vector<int>& where) const;
+    void bindIdentifying(odbc::Statement& st, int& p, const std::vector<int>& where) const;
 
     DestTable* table_;
     bool found_ = false;

@@ -273,8 +273,13 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
             m.size = row[6].isNull() ? 0 : SQLULEN(std::max(0.0, row[6].toNumber()));
             m.digits = row[8].isNull() ? -1 : int(row[8].toNumber());
             m.nullable = row[10].isNull() || row[10].toNumber() != SQL_NO_NULLS;
-            m.hasDefault = !row[12].isNull() || contains(m.typeName, "identity");
             if (!row[12].isNull()) m.defaultText = row[12].toText();
+            // A default of NULL, as some drivers show "no default", gives nothing either.
+            std::string def = toUpper(m.defaultText);
+            def.erase(std::remove_if(def.begin(), def.end(),
+                                     [](char c) { return c == ' ' || c == '(' || c == ')'; }),
+                      def.end());
+            m.hasDefault = (!row[12].isNull() && def != "NULL") || contains(m.typeName, "identity");
             cols.push_back(std::move(m));
         }
         if (!cols.empty()) return cols;

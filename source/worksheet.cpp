@@ -36,6 +36,11 @@ std::string quoteIdent(const std::string& name) {
     return r + "\"";
 }
 
+std::string columnLetters(size_t col) {
+    std::string a = cellAddress(0, uint32_t(col));
+    return a.substr(0, a.size() - 1);  // without the row number "1"
+}
+
 int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
                  char** err) {
     if (argc < 4) {
@@ -49,6 +54,16 @@ int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqli
         sh = &book->sheet(index);
     } catch (const std::exception& e) {
         *err = sqlite3_mprintf("%s", e.what());
+        return SQLITE_ERROR;
+    }
+    // The engine's own limit on a table's columns (2000 as built for Debian).
+    const size_t maxColumns = size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
+    if (sh->columns.size() > maxColumns) {
+        *err = sqlite3_mprintf(
+            "it has %d columns, more than the %d the tool reads: its last column holding a "
+            "cell is %s",
+            int(sh->columns.size()), int(maxColumns),
+            columnLetters(sh->columns.size() - 1).c_str());
         return SQLITE_ERROR;
     }
     std::string ddl = "CREATE TABLE x(";

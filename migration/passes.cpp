@@ -1,0 +1,217 @@
+#include "migration/passes.h"
+
+#include <array>
+#include <new>
+#include <string>
+
+#include "core/errors.h"
+#include "core/tables.h"
+#include "core/text.h"
+
+namespace kordb {
+
+namespace {
+
+// ---- item columns ---------------------------------------------------------------------------
+
+template <size_t N>
+std::array<std::string, N> numbered(const std::string& base) {
+    std::array<std::string, N> names;
+    for (size_t i = 0; i < N; ++i) names[i] = base + std::to_string(i + 1);
+    return names;
+}
+
+const char* const kIfPresent[] = {"BasedMeasure",
+                                  "BasedUnitPrice",
+                                  "BasedUnitCost",
+                                  "MinBasedUnitPrice",
+                                  "MaxBasedUnitPrice",
+                                  "WarningQty",
+                                  "ReorderQty",
+                                  "MaxQty",
+                                  "MinQty"};
+
+const char* const kFixed[][2] = {{"TrsOutlet", "HQ"},     {"RefDiscountCode", "D1"},
+                                 {"RefPosCode", "DEF"},   {"RefPrinterGroupCode", "K1"},
+                                 {"RefTaxCode", "T1"},    {"RefChargeCode", "S1"},
+                                 {"RefSeasonCode", "NON"}};
+
+// Columns 2 to 72 of the item row, in their order.
+void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRecordset& item) {
+    static const auto descriptions = numbered<10>("PosDescription");
+    static const auto classCodes = numbered<10>("ClassCode");
+    static const auto prices = numbered<30>("AdvPrice");
+
+    if (!name.isNull()) item.set("ItemName", name);
+
+    const Value app = sheet.field("Appcode");
+    item.set("AppCode",
+             app.toText().empty() ? Value::text("NIL") : Value::text(trimBlanks(app.toText())));
+
+    const Value pos = sheet.field("PosDescription");
+    item.set("PosDescription", pos.isNull() ? name : pos);
+    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 10; ++f.st.LoopIndex) {
+        const std::string& col = descriptions[size_t(f.st.LoopIndex - 1)];
+        const Value v = sheet.field(col);
+        item.set(col, v.isNull() ? name : v);
+    }
+    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 10; ++f.st.LoopIndex) {
+        const std::string& col = classCodes[size_t(f.st.LoopIndex - 1)];
+        const Value v = sheet.field(col);
+        if (!v.isNull()) item.set(col, v);
+    }
+    for (const char* col : kIfPresent) {
+        const Value v = sheet.field(col);
+        if (!v.isNull()) item.set(col, v);
+    }
+    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 30; ++f.st.LoopIndex) {
+        const std::string& col = prices[size_t(f.st.LoopIndex - 1)];
+        const Value v = sheet.field(col);
+        if (!v.isNull()) item.set(col, v);
+    }
+    const Value creditor = sheet.field("DefCreditorCode");
+    item.set("DefCreditorCode", creditor.isNull() ? Value::text("NIL") : creditor);
+    item.set("DateCreated", todayDate());
+    for (const auto& fixed : kFixed) item.set(fixed[0], Value::text(fixed[1]));
+}
+
+// ---- master columns -------------------------------------------------------------------------
+
+constexpr long kOutOfMemory = 7;
+
+long errorNumberOf(const std::exception& e) {
+    if (auto* k = dynamic_cast<const KorError*>(&e)) return k->number();
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return kOutOfMemory;
+    return errnum::kUnspecified;
+}
+
+void copyWhenPresent(const SheetRecordset& sheet, DestRecordset& rs, const std::string& col) {
+    const Value v = sheet.field(col);
+    if (!v.isNull()) rs.set(col, v);
+}
+
+void nilWhenEmpty(const SheetRecordset& sheet, DestRecordset& rs, const std::string& col) {
+    const Value v = sheet.field(col);
+    rs.set(col, v.isNull() ? Value::text("NIL") : v);
+}
+
+// A number is never empty: it is compared by its text.
+void zeroWhenEmpty(const SheetRecordset& sheet, DestRecordset& rs, const std::string& col) {
+    const Value v = sheet.field(col);
+    rs.set(col, v.toText().empty() ? Value::number(0) : v);
+}
+
+void classColumns(const SheetRecordset& sheet, DestRecordset& rs) {
+    copyWhenPresent(sheet, rs, "ClassName");
+    copyWhenPresent(sheet, rs, "ClassTypeCode");
+    nilWhenEmpty(sheet, rs, "AppCode");
+}
+
+void partyColumns(Form& f, const SheetRecordset& sheet, DestRecordset& rs,
+                  const std::string& nameColumn) {
+    copyWhenPresent(sheet, rs, nameColumn);
+    nilWhenEmpty(sheet, rs, "GLCode");
+    nilWhenEmpty(sheet, rs, "AreaCode");
+    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 4; ++f.st.LoopIndex)
+        copyWhenPresent(sheet, rs, "Address" + std::to_string(f.st.LoopIndex));
+    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 4; ++f.st.LoopIndex)
+        copyWhenPresent(sheet, rs, "DeliveryAddress" + std::to_string(f.st.LoopIndex));
+    for (const char* col : {"ContactPerson", "TelephoneNo", "HandphoneNo", "EmailAddress",
+                            "Website", "CreditLimit", "CreditTerm", "CJ5No", "FaxNo"})
+        copyWhenPresent(sheet, rs, col);
+    zeroWhenEmpty(sheet, rs, "PaymentTerm");
+}
+
+}  // namespace
+
+// Worksheet rows are counted as the operator reads them at the sheet's edge: the statement
+// gives every row below the header in sheet order, empty ones included, so its n-th record
+// is row n + 1, the header being row 1.
+
+void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
+    DestTable items(f.st.DestConn.get(), f.st.TableName, table::kItemKey);
+    DestTable plus(f.st.DestConn.get(), table::kPlu, table::kItemKey);
+    long sheetRow = 1;
+    for (; !sheet.eof(); sheet.moveNext()) {
+        ++sheetRow;
+        const Value code = sheet.field("ItemCode");
+        // The look-ups take the code exactly as read; only a new item row gets it tidied.
+        f.st.DestSQL = items.lookupSql();
+        DestRecordset item = items.lookup(code.toText());
+        h.beginRow(sheetRow, code);
+
+        const Value name = sheet.field("ItemName");
+        if (h.listing()) {
+            f.ui.listAdd("[" + code.toText() + "] " + name.toText());
+            f.ui.listRefresh();
+        }
+        if (item.eof()) {
+            item.addNew();
+            item.set("ItemCode",
+                     code.isNull() ? Value::null() : Value::text(trimUpper(code.toText())));
+        }
+        itemColumns(f, sheet, name, item);
+        // Stored before its look-up row is touched: a failing look-up row keeps the item.
+        h.write(item);
+
+        f.st.PluSQL = plus.lookupSql();
+        DestRecordset plu = plus.lookup(code.toText());
+        if (plu.eof()) {
+            plu.addNew();
+            plu.set("ItemCode", code);
+        }
+        const Value pluCode = sheet.field("PluCode");
+        plu.set("PluCode", pluCode.toText().empty() ? code : pluCode);
+        h.write(plu);
+        h.endRow();
+    }
+}
+
+void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
+    const std::string tableName = f.st.TableName;
+    const std::string keyColumn = f.st.KeyColumn;
+    DestTable dest(f.st.DestConn.get(), tableName, keyColumn);
+    long sheetRow = 1;
+    for (; !sheet.eof(); sheet.moveNext()) {
+        ++sheetRow;
+        const Value keyCell = sheet.field(keyColumn);
+        const std::string k = trimUpper(keyCell.toText());
+        f.st.DestSQL = dest.lookupSql();
+        DestRecordset rs = dest.lookup(k);
+        h.beginRow(sheetRow, keyCell);
+        // A key of blanks alone would store an empty key: skipped like an empty cell.
+        if (!rs.eof() || keyCell.isNull() || k.empty()) {
+            h.skip(!rs.eof());
+            h.endRow();
+            continue;
+        }
+        if (h.listing()) {
+            f.ui.listRefresh();
+            f.ui.listAdd("[" + keyCell.toText() + "]");
+        }
+        rs.addNew();
+        rs.set(keyColumn, Value::text(k));
+        if (tableName == table::kClass)
+            classColumns(sheet, rs);
+        else if (tableName == table::kDebtor)
+            partyColumns(f, sheet, rs, "DebtorName");
+        else if (tableName == table::kCreditor)
+            partyColumns(f, sheet, rs, "CreditorName");
+        h.write(rs);
+        h.endRow();
+    }
+}
+
+void masterTableTrap(Form& f, const std::exception& e) {
+    long number = errorNumberOf(e);
+    if (number == errnum::kTableNotFound || number == errnum::kCommandText) {
+        recordError(f, e.what());
+        showMessage(f, "MSSQL Table Not Found.", Icon::Critical);
+    } else {
+        // An empty title shows the application's own.
+        f.ui.messageBox(std::to_string(number), "", Icon::None, Buttons::Ok);
+        showError(f, e);
+    }
+}
+
+}  // namespace kordb

@@ -1,0 +1,40 @@
+#pragma once
+// One pass over a worksheet as Start makes it: the look-ups, the decisions and the column
+// rules of the item and the master table migrations, in one place. What becomes of each
+// destination row the rules fill is up to the handler: Start stores it, a plan compares it
+// with what is stored. So the plan cannot tell another story than the run.
+
+#include <exception>
+
+#include "core/state.h"
+#include "core/value.h"
+#include "migration/row_writer.h"
+#include "source/worksheet.h"
+
+namespace kordb {
+
+class RowHandler {
+  public:
+    virtual ~RowHandler() = default;
+    // Whether the window's list shows the rows: Start's run does, a plan does not.
+    virtual bool listing() const = 0;
+    // A worksheet row begins, after its look-up: its number as the operator sees it (the
+    // header is row 1) and its key cell as read.
+    virtual void beginRow(long sheetRow, const Value& key) = 0;
+    // A destination row whose columns are assigned: to be stored, or compared.
+    virtual void write(DestRecordset& rs) = 0;
+    // The worksheet row writes nothing: its key exists already (exists) or it has none.
+    virtual void skip(bool exists) = 0;
+    virtual void endRow() = 0;
+};
+
+// The rows of an item worksheet into TableName and KINV_MT_PLU.
+void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h);
+// The rows of any other worksheet into TableName, new keys only.
+void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h);
+
+// The master table migration's trap: "MSSQL Table Not Found." for a missing table or a
+// malformed statement, else the error number and then the description.
+void masterTableTrap(Form& f, const std::exception& e);
+
+}  // namespace kordb

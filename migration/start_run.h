@@ -1,0 +1,39 @@
+#pragma once
+// Start's side of a pass: each destination row recorded in the undo journal and then stored,
+// a value the destination refuses named by its worksheet row and column, and with the form's
+// atomicStart the whole run in one transaction.
+
+#include "core/state.h"
+#include "migration/journal.h"
+#include "migration/passes.h"
+
+namespace kordb {
+
+class StartRun : public RowHandler {
+  public:
+    explicit StartRun(Form& f);
+    ~StartRun() override;
+    StartRun(const StartRun&) = delete;
+    StartRun& operator=(const StartRun&) = delete;
+
+    // Before the first look-up: starts the transaction of an atomic run.
+    void begin();
+    // The run reached its end: commits the transaction of an atomic run.
+    void finish();
+    // In the error trap, before the error is shown: rolls an atomic run back.
+    void fail();
+
+    bool listing() const override { return true; }
+    void beginRow(long sheetRow, const Value&) override { row_ = sheetRow; }
+    void write(DestRecordset& rs) override;
+    void skip(bool) override {}
+    void endRow() override {}
+
+  private:
+    Form& f_;
+    Journal journal_;
+    long row_ = 0;
+    bool transaction_ = false;
+};
+
+}  // namespace kordb

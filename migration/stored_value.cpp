@@ -1,0 +1,369 @@
+#include "migration/stored_value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "core/text.h"
+
+namespace kordb {
+
+namespace {
+
+enum class Kind { Text, Exact, Integer, Approx, Bit, Date, Other };
+
+Kind kindOf(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+            return Kind::Text;
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+            return Kind::Exact;
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+            return Kind::Integer;
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+            return Kind::Approx;
+        case SQL_BIT:
+            return Kind::Bit;
+        case SQL_TYPE_DATE:
+        case SQL_TYPE_TIME:
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_DATE:
+        case SQL_TIME:
+        case SQL_TIMESTAMP:
+            return Kind::Date;
+        default:
+            return Kind::Other;
+    }
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view trimSpace(std::string_view s) {
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// A decimal number as the engines' text conversions take it: blanks around it, an optional
+// sign, digits with at most one point, an optional exponent. Independent of the locale.
+bool parseNumber(std::string_view s, double& out) {
+    s = trimSpace(s);
+    if (s.empty()) return false;
+    bool negative = false;
+    if (s.front() == '+' || s.front() == '-') {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    size_t i = 0, digits = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        size_t expDigits = 0;
+        while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++expDigits;
+        if (expDigits == 0) return false;
+        i = j;
+    }
+    if (i != s.size()) return false;
+    std::string plain(s);
+    if (plain.front() == '.') plain.insert(plain.begin(), '0');
+    double d = 0;
+    auto r = std::from_chars(plain.data(), plain.data() + plain.size(), d);
+    if (r.ec != std::errc() || !std::isfinite(d)) return false;
+    out = negative ? -d : d;
+    return true;
+}
+
+struct Stamp {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    bool hasDate = false, hasTime = false;
+};
+
+bool readInt(std::string_view s, size_t& i, size_t minDigits, size_t maxDigits, int& out) {
+    size_t start = i;
+    out = 0;
+    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9')
+        out = out * 10 + (s[i++] - '0');
+    return i - start >= minDigits;
+}
+
+// ISO dates and times as the data layer reads them: "2024-05-01", "2024-05-01 10:00[:00]",
+// with "T" or "/" variants, or a time alone.
+bool parseStamp(std::string_view s, Stamp& t) {
+    s = trimSpace(s);
+    size_t i = 0;
+    auto time = [&]() {
+        if (!readInt(s, i, 1, 2, t.h) || i >= s.size() || s[i++] != ':' ||
+            !readInt(s, i, 2, 2, t.mi))
+            return false;
+        if (i < s.size() && s[i] == ':') {
+            ++i;
+            if (!readInt(s, i, 2, 2, t.s)) return false;
+            if (i < s.size() && s[i] == '.') {
+                ++i;
+                int frac = 0;
+                if (!readInt(s, i, 1, 9, frac)) return false;
+            }
+        }
+        t.hasTime = true;
+        return t.h < 24 && t.mi < 60 && t.s < 60;
+    };
+    if (s.size() >= 5 && s.find(':') != std::string_view::npos &&
+        s.find_first_of("-/") == std::string_view::npos)
+        return time() && i == s.size();
+    if (!readInt(s, i, 4, 4, t.y) || i >= s.size()) return false;
+    char sep = s[i++];
+    if ((sep != '-' && sep != '/') || !readInt(s, i, 1, 2, t.mo) || i >= s.size() ||
+        s[i++] != sep || !readInt(s, i, 1, 2, t.d))
+        return false;
+    if (t.mo < 1 || t.mo > 12 || t.d < 1 || t.d > 31) return false;
+    t.hasDate = true;
+    if (i == s.size()) return true;
+    if (s[i] != ' ' && s[i] != 'T') return false;
+    ++i;
+    return time() && i == s.size();
+}
+
+std::string isoOf(const Stamp& t, SQLSMALLINT type) {
+    char buf[40];
+    if (type == SQL_TYPE_TIME || type == SQL_TIME || !t.hasDate)
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.h, t.mi, t.s);
+    else if (type == SQL_TYPE_DATE || type == SQL_DATE || (t.h == 0 && t.mi == 0 && t.s == 0))
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.y, t.mo, t.d);
+    else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.y, t.mo, t.d, t.h, t.mi,
+                      t.s);
+    return buf;
+}
+
+// The text a value becomes in a text column, as the ODBC layer sends it.
+std::string textForm(const Value& v) {
+    return v.toText();
+}
+
+size_t lengthIn(const std::string& utf8, SQLSMALLINT type) {
+    size_t n = 0;
+    bool units16 = type == SQL_WCHAR || type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
+    for (unsigned char c : utf8) {
+        if ((c & 0xC0) != 0x80) ++n;
+        if (units16 && c >= 0xF0) ++n;  // a surrogate pair
+    }
+    return n;
+}
+
+bool numberOf(const Value& v, double& out) {
+    if (v.isNumber()) {
+        out = v.toNumber();
+        return true;
+    }
+    if (v.isText()) return parseNumber(v.rawText(), out);
+    return false;
+}
+
+double roundTo(double x, int digits) {
+    if (digits < 0 || digits > 15) return x;
+    double scale = std::pow(10.0, digits);
+    double r = std::round(x * scale) / scale;
+    return std::isfinite(r) ? r : x;
+}
+
+std::string typeLabel(const odbc::ColumnMeta& c) {
+    std::string name = c.typeName.empty() ? "the column's type" : c.typeName;
+    if (kindOf(c.sqlType) == Kind::Exact && c.size > 0)
+        name += "(" + std::to_string(c.size) + "," + std::to_string(std::max(c.digits, 0)) + ")";
+    return name;
+}
+
+bool closeEnough(double a, double b, SQLSMALLINT type) {
+    if (a == b) return true;
+    double tolerance = type == SQL_REAL ? 1e-6 : 1e-12;
+    return std::fabs(a - b) <= tolerance * std::max(std::fabs(a), std::fabs(b));
+}
+
+}  // namespace
+
+std::string refusal(const odbc::ColumnMeta& c, const Value& v) {
+    if (v.isNull()) return c.nullable ? std::string() : "empty but NOT NULL";
+    Kind kind = kindOf(c.sqlType);
+    switch (kind) {
+        case Kind::Text: {
+            // Long types report sizes that mean "no limit".
+            if (c.size == 0 || c.size >= (1u << 30) || c.sqlType == SQL_LONGVARCHAR ||
+                c.sqlType == SQL_WLONGVARCHAR)
+                return {};
+            size_t n = lengthIn(textForm(v), c.sqlType);
+            if (n > c.size)
+                return "value too long (" + std::to_string(n) + " > " + std::to_string(c.size) +
+                       ")";
+            return {};
+        }
+        case Kind::Exact:
+        case Kind::Integer:
+        case Kind::Approx:
+        case Kind::Bit: {
+            double x = 0;
+            if (!numberOf(v, x)) return "not a number";
+            if (kind == Kind::Exact && c.size > 0 && c.size <= 38) {
+                int scale = std::max(c.digits, 0);
+                if (int(c.size) < scale) return {};
+                double limit = std::pow(10.0, int(c.size) - scale);
+                if (std::fabs(roundTo(x, scale)) >= limit)
+                    return "out of range for " + typeLabel(c);
+            } else if (kind == Kind::Integer) {
+                double r = std::round(x), lo = 0, hi = 0;
+                switch (c.sqlType) {
+                    case SQL_SMALLINT:
+                        lo = -32768, hi = 32767;
+                        break;
+                    case SQL_INTEGER:
+                        lo = -2147483648.0, hi = 2147483647.0;
+                        break;
+                    case SQL_TINYINT:
+                        lo = 0, hi = 255;
+                        break;
+                    default:
+                        lo = -9223372036854775808.0, hi = 9223372036854775807.0;
+                        break;
+                }
+                if (r < lo || r > hi) return "out of range for " + typeLabel(c);
+            } else if (kind == Kind::Bit && (x < 0 || x >= 2)) {
+                return "out of range for " + typeLabel(c);
+            }
+            return {};
+        }
+        case Kind::Date: {
+            if (v.isNumber()) return "not a date";
+            Stamp t;
+            if (!parseStamp(v.rawText(), t)) return "not a date";
+            return {};
+        }
+        case Kind::Other:
+            return {};
+    }
+    return {};
+}
+
+Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
+    if (v.isNull()) return v;
+    switch (kindOf(c.sqlType)) {
+        case Kind::Text:
+            return Value::text(textForm(v));
+        case Kind::Exact: {
+            double x = 0;
+            return numberOf(v, x) ? Value::number(roundTo(x, c.digits)) : v;
+        }
+        case Kind::Integer: {
+            double x = 0;
+            return numberOf(v, x) ? Value::number(std::round(x)) : v;
+        }
+        case Kind::Approx: {
+            double x = 0;
+            if (!numberOf(v, x)) return v;
+            return Value::number(c.sqlType == SQL_REAL ? double(float(x)) : x);
+        }
+        case Kind::Bit: {
+            double x = 0;
+            return numberOf(v, x) ? Value::number(x >= 1 ? 1 : 0) : v;
+        }
+        case Kind::Date: {
+            Stamp t;
+            if (v.isNumber() || !parseStamp(v.rawText(), t)) return v;
+            return Value::date(isoOf(t, c.sqlType));
+        }
+        case Kind::Other:
+            return v;
+    }
+    return v;
+}
+
+bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) {
+    if (stored.isNull() || v.isNull()) return stored.isNull() && v.isNull();
+    Value s = storedForm(c, v);
+    if (stored.isNumber() && s.isNumber()) {
+        if (closeEnough(stored.toNumber(), s.toNumber(), c.sqlType)) return true;
+        double raw = 0;
+        return numberOf(v, raw) && closeEnough(stored.toNumber(), raw, c.sqlType);
+    }
+    std::string a = stored.toText(), b = s.toText();
+    if (c.sqlType == SQL_CHAR || c.sqlType == SQL_WCHAR) {
+        // Fixed-width columns give their text back padded with blanks.
+        while (!a.empty() && a.back() == ' ') a.pop_back();
+        while (!b.empty() && b.back() == ' ') b.pop_back();
+    }
+    if (a == b) return true;
+    // A date that went into a column the engine keeps as text comes back in its own form.
+    Stamp ta, tb;
+    if ((stored.isDate() || s.isDate()) && parseStamp(a, ta) && parseStamp(b, tb))
+        return isoOf(ta, SQL_TYPE_TIMESTAMP) == isoOf(tb, SQL_TYPE_TIMESTAMP);
+    return false;
+}
+
+Value defaultValue(const odbc::ColumnMeta& c) {
+    std::string_view d = trimSpace(c.defaultText);
+    // SQL Server shows "((0))" and "('ACTIVE')", PostgreSQL "'ACTIVE'::character varying".
+    while (d.size() >= 2 && d.front() == '(' && d.back() == ')')
+        d = trimSpace(d.substr(1, d.size() - 2));
+    if (d.size() >= 2 && d.front() == '\'') {
+        std::string text;
+        size_t i = 1;
+        for (; i < d.size(); ++i) {
+            if (d[i] == '\'') {
+                if (i + 1 < d.size() && d[i + 1] == '\'') {
+                    text += '\'';
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            text += d[i];
+        }
+        if (i >= d.size()) return Value::null();
+        std::string_view rest = d.substr(i + 1);
+        if (!rest.empty() && rest.substr(0, 2) != "::") return Value::null();
+        Value v = Value::text(text);
+        return refusal(c, v).empty() ? storedForm(c, v) : Value::null();
+    }
+    double x = 0;
+    if (parseNumber(d.substr(0, d.find("::")), x)) {
+        Value v = Value::number(x);
+        return refusal(c, v).empty() ? storedForm(c, v) : Value::null();
+    }
+    return Value::null();
+}
+
+std::string shownValue(const Value& v) {
+    if (v.isNull()) return "NULL";
+    std::string t = v.toText();
+    if (t.empty()) return "''";
+    std::string out;
+    for (size_t i = 0; i < t.size(); ++i) {
+        char ch = t[i];
+        if (ch == '\r' || ch == '\n') {
+            if (ch == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ++i;
+            out += " / ";
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+}  // namespace kordb
