@@ -132,14 +132,13 @@ Workbook::Loaded& Workbook::load(int index) {
     return *slot;
 }
 
-const Workbook::Sheet& Workbook::sheet(int index) {
-    Sheet& sh = sheets_[size_t(index)];
-    if (sh.analysed) return sh;
-    const SheetCells& cells = load(index).cells;
-    const uint32_t cols = cells.columnCount();
+namespace {
 
-    sh.columns.clear();
-    for (uint32_t c = 0; c < cols; ++c) {
+// Column names from the header row: gaps get "F" and the column's number, and a repeated name
+// the first free numeric suffix, deterministically.
+std::vector<std::string> headerNames(const SheetCells& cells) {
+    std::vector<std::string> columns;
+    for (uint32_t c = 0; c < cells.columnCount(); ++c) {
         std::string name;
         if (const Cell* h = cells.at(0, c)) {
             if (h->type == Cell::Type::Text)
@@ -150,9 +149,8 @@ const Workbook::Sheet& Workbook::sheet(int index) {
                 name = formatNumber(h->number);
         }
         if (name.empty()) name = "F" + std::to_string(c + 1);
-        // A repeated header gets the first free numeric suffix, deterministically.
         auto taken = [&](const std::string& n) {
-            for (auto& existing : sh.columns)
+            for (auto& existing : columns)
                 if (equalsNoCase(existing, n)) return true;
             return false;
         };
@@ -161,44 +159,43 @@ const Workbook::Sheet& Workbook::sheet(int index) {
             while (taken(name + std::to_string(k))) ++k;
             name += std::to_string(k);
         }
-        sh.columns.push_back(std::move(name));
+        columns.push_back(std::move(name));
     }
+    return columns;
+}
 
-    // The mixed-type rule looks at every row, so no value is lost past the first few.
-    std::vector<uint8_t> seen(cols, 0);  // bit 1 number, 2 text, 4 date
-    sh.errors.clear();
+// The mixed-type rule over every data row, so that no value is lost past the first few; and
+// the cells that held an error value.
+std::vector<Workbook::ColumnKind> columnKinds(const SheetCells& cells,
+                                              std::vector<Workbook::ErrorCell>& errors) {
+    using Kind = Workbook::ColumnKind;
+    std::vector<uint8_t> seen(cells.columnCount(), 0);  // bit 1 number, 2 text, 4 date
     for (uint32_t r = 0; r < cells.rowCount(); ++r) {
         for (const Cell& c : cells.row(r)) {
-            if (c.type == Cell::Type::Error) sh.errors.push_back({r, c.col, c.error});
+            if (c.type == Cell::Type::Error) errors.push_back({r, c.col, c.error});
             if (r == 0 || !isValue(c)) continue;
-            if (c.type == Cell::Type::Text)
-                seen[c.col] |= 2;
-            else if (c.type == Cell::Type::Date)
-                seen[c.col] |= 4;
-            else
-                seen[c.col] |= 1;
+            seen[c.col] |= c.type == Cell::Type::Text ? 2 : c.type == Cell::Type::Date ? 4 : 1;
         }
     }
-    sh.kinds.resize(cols);
-    for (uint32_t c = 0; c < cols; ++c) {
-        switch (seen[c]) {
-            case 0:
-                sh.kinds[c] = ColumnKind::Empty;
-                break;
-            case 1:
-                sh.kinds[c] = ColumnKind::Number;
-                break;
-            case 2:
-                sh.kinds[c] = ColumnKind::Text;
-                break;
-            case 4:
-                sh.kinds[c] = ColumnKind::Date;
-                break;
-            default:
-                sh.kinds[c] = ColumnKind::Mixed;
-                break;
-        }
-    }
+    std::vector<Kind> kinds(seen.size());
+    for (size_t c = 0; c < seen.size(); ++c)
+        kinds[c] = seen[c] == 0   ? Kind::Empty
+                   : seen[c] == 1 ? Kind::Number
+                   : seen[c] == 2 ? Kind::Text
+                   : seen[c] == 4 ? Kind::Date
+                                  : Kind::Mixed;
+    return kinds;
+}
+
+}  // namespace
+
+const Workbook::Sheet& Workbook::sheet(int index) {
+    Sheet& sh = sheets_[size_t(index)];
+    if (sh.analysed) return sh;
+    const SheetCells& cells = load(index).cells;
+    sh.columns = headerNames(cells);
+    sh.errors.clear();
+    sh.kinds = columnKinds(cells, sh.errors);
     sh.dataRows = cells.rowCount() > 0 ? cells.rowCount() - 1 : 0;
     sh.analysed = true;
     return sh;
