@@ -487,5 +487,50 @@ TEST_F(CliTest, CellsEscapesTextTypesColumnsAndStopsAfterRows) {
     EXPECT_EQ(cli({"cells", "--sheet", "S", (dir / "missing.xls").string()}).status, 3);
 }
 
+TEST_F(CliTest, OneWorkbookInThreeFormatsGivesTheSameErrorFilesAndRows) {
+    const fs::path fixtures = fs::path(std::getenv("KORDB_SOURCE_DIR")) / "tests/fixtures";
+    const std::string base = title.substr(0, title.size() - 4);  // without ".xls"
+    std::vector<std::vector<std::string>> errorFiles, rows;
+    for (const char* ext : {".xls", ".xlsx", ".ods"}) {
+        fs::path wb = dir / (base + ext);
+        fs::copy_file(fixtures / (std::string("items") + ext), wb,
+                      fs::copy_options::overwrite_existing);
+        Outcome v = cli({"verify", "--sheet", "KINV_MT_ITEM", wb.string()});
+        EXPECT_EQ(v.status, 1) << ext << v.err;  // the fixture carries every kind of finding
+        std::vector<std::string> files;
+        for (const char* suffix :
+             {"_Migrate_NULL.txt", "_Migrate_DUPLICATE.txt", "_Migrate_PLUERR.txt",
+              "_Migrate_CODEERR.txt", "_Migrate_OK.txt"}) {
+            fs::path f = noteFolder(v.err) / (wb.filename().string() + suffix);
+            std::ifstream in(f, std::ios::binary);
+            files.push_back(std::string(std::istreambuf_iterator<char>(in), {}));
+            fs::remove(f);
+        }
+        errorFiles.push_back(files);
+
+        Destination d = freshSqlite(name + ext);
+        execSql(d, destinationDdl());
+        std::vector<std::string> args = {"migrate", "--no-verify",  "--yes",
+                                         "--sheet", "KINV_MT_ITEM", wb.string()};
+        for (const std::string& a : connection(d)) args.push_back(a);
+        cli(args, withPassword(d.password));
+        std::vector<std::string> dump;
+        for (const char* table : {"KINV_MT_ITEM", "KINV_MT_PLU"})
+            for (const auto& row :
+                 query(d, std::string("SELECT * FROM ") + table + " ORDER BY ItemCode"))
+                for (const auto& cell : row) dump.push_back(cell);
+        rows.push_back(dump);
+        for (const fs::path& j : fs::directory_iterator(noteFolder(v.err)))
+            if (j.filename().string().rfind(wb.filename().string() + "_Migrate_UNDO_", 0) == 0)
+                fs::remove(j);
+    }
+    ASSERT_FALSE(rows[0].empty());
+    EXPECT_FALSE(errorFiles[0][0].empty()) << "the fixture has an empty code";
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(errorFiles[i], errorFiles[0]) << "format " << i;
+        EXPECT_EQ(rows[i], rows[0]) << "format " << i;
+    }
+}
+
 }  // namespace
 }  // namespace kordb::test
