@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <ctime>
 
 namespace kordb {
 
@@ -64,6 +65,19 @@ std::u16string toUtf16(std::string_view utf8) {
 
 std::string toUtf8(std::u16string_view utf16) {
     return QString::fromUtf16(utf16.data(), qsizetype(utf16.size())).toStdString();
+}
+
+std::string localTimeText(const char* strftimeFormat) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buf[64];
+    size_t n = std::strftime(buf, sizeof buf, strftimeFormat, &local);
+    return std::string(buf, n);
 }
 
 }  // namespace kordb

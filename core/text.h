@@ -20,6 +20,9 @@ bool equalsNoCase(std::string_view a, std::string_view b);
 // Three-way comparison without regard to letter case.
 int compareNoCase(std::string_view a, std::string_view b);
 
+// The local time now, written by strftime's format.
+std::string localTimeText(const char* strftimeFormat);
+
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
 

@@ -1,5 +1,7 @@
 #include "migration/journal.h"
 
+#include "core/text.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -420,16 +422,7 @@ std::string pathToUtf8(const fs::path& p) {
 }
 
 std::string localStamp(bool forFileName) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%dT%H:%M:%S", &local);
-    return buf;
+    return localTimeText(forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%dT%H:%M:%S");
 }
 
 // ---- Journal --------------------------------------------------------------------------------

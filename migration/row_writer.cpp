@@ -82,16 +82,7 @@ std::string tableReference(std::string_view name, std::string_view quote) {
 }
 
 Value todayDate() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d", &local);
-    return Value::date(buf);
+    return Value::date(localTimeText("%Y-%m-%d"));
 }
 
 // ---- DestTable -------------------------------------------------------------------------------
