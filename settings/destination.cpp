@@ -1,5 +1,6 @@
 #include "settings/destination.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "core/errors.h"
@@ -67,8 +68,21 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
     std::string credentials = ";DATABASE=" + braceQuote(database) + ";UID=" + braceQuote(user) +
                               ";PWD=" + braceQuote(password);
 
-    for (const std::string& dsn : odbc::dataSourceNames())
-        if (equalsNoCase(dsn, server)) return "DSN=" + braceQuote(dsn) + credentials;
+    for (const odbc::DataSource& dsn : odbc::dataSources()) {
+        if (!equalsNoCase(dsn.name, server)) continue;
+        std::string s = "DSN=" + braceQuote(dsn.name) + credentials;
+        // The SQLite driver waits out a locked file by a timeout of its own (100 s unless the
+        // data source says less) and not by the statement timeout: it gets that at most.
+        const long limit = odbc::kStatementTimeoutSeconds * 1000L;
+        if (toUpper(dsn.driver).find("SQLITE") != std::string::npos) {
+            std::string own = odbc::dataSourceOption(dsn.name, "Timeout");
+            char* end = nullptr;
+            long ms = own.empty() ? 0 : std::strtol(own.c_str(), &end, 10);
+            if (own.empty() || *end || ms < 0 || ms > limit)
+                s += ";Timeout=" + std::to_string(limit);
+        }
+        return s;
+    }
 
     std::vector<std::string> drivers = odbc::driverNames();
     auto has = [&](const std::string& name) {

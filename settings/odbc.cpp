@@ -1,5 +1,6 @@
 #include "settings/odbc.h"
 
+#include <odbcinst.h>
 #include <sqlucode.h>
 
 #include <algorithm>
@@ -304,8 +305,10 @@ void Connection::rollback() {
 }
 
 // Names listed by the driver manager: data sources or drivers.
-static std::vector<std::string> listNames(bool drivers) {
-    std::vector<std::string> names;
+// Names listed by the driver manager, each with its description: for a data source, the
+// name of its driver.
+static std::vector<std::pair<std::string, std::string>> listNames(bool drivers) {
+    std::vector<std::pair<std::string, std::string>> names;
     SQLUSMALLINT dir = SQL_FETCH_FIRST;
     for (;;) {
         SQLCHAR name[512] = {}, desc[1024] = {};
@@ -315,18 +318,29 @@ static std::vector<std::string> listNames(bool drivers) {
                                : SQLDataSources(environment(), dir, name, sizeof name, &nameLen,
                                                 desc, sizeof desc, &descLen);
         if (!SQL_SUCCEEDED(rc)) break;
-        names.emplace_back(reinterpret_cast<char*>(name));
+        names.emplace_back(reinterpret_cast<char*>(name), reinterpret_cast<char*>(desc));
         dir = SQL_FETCH_NEXT;
     }
     return names;
 }
 
-std::vector<std::string> dataSourceNames() {
-    return listNames(false);
+std::vector<DataSource> dataSources() {
+    std::vector<DataSource> sources;
+    for (auto& [name, driver] : listNames(false)) sources.push_back({name, driver});
+    return sources;
+}
+
+std::string dataSourceOption(const std::string& dataSource, const std::string& option) {
+    char value[256] = {};
+    int n = SQLGetPrivateProfileString(dataSource.c_str(), option.c_str(), "", value,
+                                       int(sizeof value), "odbc.ini");
+    return n > 0 ? std::string(value, std::min(size_t(n), sizeof value - 1)) : std::string();
 }
 
 std::vector<std::string> driverNames() {
-    return listNames(true);
+    std::vector<std::string> names;
+    for (auto& entry : listNames(true)) names.push_back(entry.first);
+    return names;
 }
 
 // ---- Statement -------------------------------------------------------------------------------

@@ -25,7 +25,13 @@ inline constexpr int kStatementTimeoutSeconds = 30;
 bool isCharType(SQLSMALLINT sqlType);
 
 // The names the driver manager lists.
-std::vector<std::string> dataSourceNames();
+struct DataSource {
+    std::string name;
+    std::string driver;  // the driver's name as the driver manager knows it
+};
+std::vector<DataSource> dataSources();
+// An option of a configured data source as odbc.ini gives it; empty when it sets none.
+std::string dataSourceOption(const std::string& dataSource, const std::string& option);
 std::vector<std::string> driverNames();
 
 // What the catalog says about a column: enough to tell whether a value would be taken.

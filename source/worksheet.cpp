@@ -218,6 +218,27 @@ int resolveSheet(const Workbook& book, const std::string& name, const std::strin
 
 namespace {
 
+// Where "$]" closes a reference opening at from when one of the book's sheet names (as named,
+// or trimmed as the procedures use it) stands there; npos when none does.
+size_t namedSheetEnd(const Workbook& book, const std::string& picked, const std::string& sql,
+                     size_t from) {
+    size_t best = std::string::npos, bestLength = 0;
+    auto consider = [&](const std::string& name) {
+        if (name.empty() || name.size() <= bestLength || from + name.size() + 2 > sql.size())
+            return;
+        if (sql.compare(from + name.size(), 2, "$]") != 0) return;
+        if (!equalsNoCase(std::string_view(sql).substr(from, name.size()), name)) return;
+        best = from + name.size() + 1;
+        bestLength = name.size();
+    };
+    for (int s = 0; s < book.sheetCount(); ++s) {
+        consider(book.sheetName(s));
+        consider(trimBlanks(book.sheetName(s)));
+    }
+    consider(trimBlanks(picked));
+    return best;
+}
+
 std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& sql,
                           const std::string& picked, std::string& label) {
     std::string out;
@@ -244,7 +265,10 @@ std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& 
             out += ch;
             continue;
         }
-        size_t close = sql.find(']', i + 1);
+        // A sheet's name may itself hold "]": the reference ends after the longest sheet name
+        // that stands there, else at the first "]".
+        size_t close = namedSheetEnd(book, picked, sql, i + 1);
+        if (close == std::string::npos) close = sql.find(']', i + 1);
         if (close == std::string::npos) {
             out.append(sql, i, std::string::npos);
             break;

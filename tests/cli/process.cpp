@@ -102,7 +102,10 @@ Outcome runProgram(const std::filesystem::path& exe, const std::vector<std::stri
         for (const pollfd& p : fds) {
             if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
             std::string& into = p.fd == outPipe[0] ? o.out : p.fd == master ? o.terminal : o.err;
+            size_t before = into.size();
             if (!drain(p.fd, into)) std::erase(open, p.fd);
+            if (p.fd == outPipe[0] && into.size() > before && options.onOutput)
+                options.onOutput(into);
         }
         if (master >= 0 && !answered && o.terminal.find("[y/N]") != std::string::npos) {
             std::string line = *options.terminalAnswer + "\n";

@@ -4,6 +4,7 @@
 // pseudo-terminal, the way an operator's terminal would be.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +19,8 @@ struct RunOptions {
     // When set, standard input and error are a terminal; this line is typed at the first
     // "[y/N]" prompt seen there.
     std::optional<std::string> terminalAnswer;
+    // Called with all standard output so far whenever more arrives, while the program runs.
+    std::function<void(const std::string&)> onOutput;
 };
 
 struct Outcome {

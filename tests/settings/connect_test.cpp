@@ -84,6 +84,10 @@ TEST(ConnectionString, ValuesCannotAddOdbcKeywords) {
     std::string s = odbcConnectionString(
         parseConnectionString(assembleConnectionString("p}w", "u", "d", "KordbPg")));
     EXPECT_EQ(s, "DSN=KordbPg;DATABASE=d;UID=u;PWD={p}}w}");
+    // The SQLite driver waits for a locked file by its own timeout: no longer than a statement.
+    s = odbcConnectionString(
+        parseConnectionString(assembleConnectionString("p", "u", "/x.db", "KordbLite")));
+    EXPECT_EQ(s, "DSN=KordbLite;DATABASE=/x.db;UID=u;PWD=p;Timeout=30000");
     // Not a data source: straight to a SQL Server driver, FreeTDS here.
     s = odbcConnectionString(
         parseConnectionString(assembleConnectionString("pw", "sa", "shop", "db1,1433")));
