@@ -121,9 +121,11 @@ class LockHolder {
         ::close(fds[1]);
         char buf[8] = {};
         held_ = pid_ > 0 && ::read(fds[0], buf, 4) == 4 && std::string(buf) == "held";
-        ::close(fds[0]);
+        // Kept open while the lock is held: a holder writing to a closed pipe would die of it.
+        readEnd_ = fds[0];
     }
     ~LockHolder() {
+        if (readEnd_ >= 0) ::close(readEnd_);
         if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -132,6 +134,7 @@ class LockHolder {
 
   private:
     pid_t pid_ = -1;
+    int readEnd_ = -1;
     bool held_ = false;
 };
 
