@@ -147,14 +147,23 @@ struct Json {
     bool boolean = false;
     double number = 0;
     std::string text;
-    std::vector<std::pair<std::string, Json>> members;
+    // An object's members in file order; a vector of an incomplete type, which a pair is not.
+    struct Member;
+    std::vector<Member> members;
 
-    const Json* find(std::string_view key) const {
-        for (const auto& m : members)
-            if (m.first == key) return &m.second;
-        return nullptr;
-    }
+    const Json* find(std::string_view key) const;
 };
+
+struct Json::Member {
+    std::string first;
+    Json second;
+};
+
+const Json* Json::find(std::string_view key) const {
+    for (const auto& m : members)
+        if (m.first == key) return &m.second;
+    return nullptr;
+}
 
 class Parser {
   public:
@@ -200,7 +209,7 @@ class Parser {
                 std::string name = string();
                 space();
                 if (i_ >= s_.size() || s_[i_++] != ':') fail("\":\" is missing");
-                j.members.emplace_back(std::move(name), value(depth + 1));
+                j.members.push_back({std::move(name), value(depth + 1)});
                 space();
                 if (i_ >= s_.size()) fail("the line ends early");
                 if (s_[i_] == ',') {
