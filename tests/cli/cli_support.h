@@ -3,6 +3,7 @@
 // names, and cleaning them up again.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -123,5 +124,41 @@ inline void removeErrorFiles(const std::filesystem::path& folder, const std::str
         if (e.path().filename().string().rfind(title + "_Migrate_", 0) == 0)
             std::filesystem::remove(e.path(), ec);
 }
+
+// A companion test: a scratch folder and a settings folder of its own, and a workbook title
+// of its own, since error files land in the shared bin folder.
+class CompanionTest : public ::testing::Test {
+  protected:
+    explicit CompanionTest(std::string prefix) : prefix_(std::move(prefix)) {}
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        name = std::string(info->test_suite_name()) + "_" + info->name();
+        dir = scratchDir(name);
+        config = dir / "config";
+        std::filesystem::create_directories(config);
+        title = prefix_ + "_" + name + "_" + std::to_string(::getpid()) + ".xls";
+        removeErrorFiles(binFolder(), title);
+    }
+    void TearDown() override { removeErrorFiles(binFolder(), title); }
+
+    std::filesystem::path book(const std::vector<std::string>& sheets) {
+        return writeWorkbook(dir / title, jsonBook(sheets));
+    }
+
+    // kordb-cli with the test's own settings folder and the given password variable.
+    Outcome runCli(const std::vector<std::string>& args, RunOptions o,
+                   std::optional<std::string> password) {
+        o.env.insert(o.env.begin(), {"KORDB_PASSWORD", std::move(password)});
+        o.env.insert(o.env.begin(), {"XDG_CONFIG_HOME", config.string()});
+        return runProgram(cliExe(), args, o);
+    }
+
+    std::string name, title;
+    std::filesystem::path dir, config;
+
+  private:
+    std::string prefix_;
+};
 
 }  // namespace kordb::test

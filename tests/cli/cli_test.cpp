@@ -20,30 +20,13 @@ bool contains(const std::vector<std::string>& v, const std::string& s) {
     return std::find(v.begin(), v.end(), s) != v.end();
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public CompanionTest {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        name = std::string(info->test_suite_name()) + "_" + info->name();
-        dir = scratchDir(name);
-        config = dir / "config";
-        fs::create_directories(config);
-        // Error files land in the shared bin folder: a title of its own keeps runs apart.
-        title = "cli_" + name + "_" + std::to_string(::getpid()) + ".xls";
-        removeErrorFiles(binFolder(), title);
-    }
-    void TearDown() override { removeErrorFiles(binFolder(), title); }
+    CliTest() : CompanionTest("cli") {}
 
-    fs::path book(const std::vector<std::string>& sheets) {
-        return writeWorkbook(dir / title, jsonBook(sheets));
-    }
-
-    // Runs kordb-cli with the test's own settings folder and no password variable, unless
-    // the extra variables say otherwise.
+    // No password variable, unless the extra variables say otherwise.
     Outcome cli(const std::vector<std::string>& args, RunOptions o = {}) {
-        o.env.insert(o.env.begin(), {"KORDB_PASSWORD", std::nullopt});
-        o.env.insert(o.env.begin(), {"XDG_CONFIG_HOME", config.string()});
-        return runProgram(cliExe(), args, o);
+        return runCli(args, std::move(o), std::nullopt);
     }
 
     std::vector<std::string> connection(const Destination& d) {
@@ -63,9 +46,6 @@ class CliTest : public ::testing::Test {
     fs::path errorFile(const Outcome& r, const std::string& suffix) {
         return noteFolder(r.err) / (title + suffix);
     }
-
-    std::string name, title;
-    fs::path dir, config;
 };
 
 // -- Command line --------------------------------------------------------------------------

@@ -138,27 +138,12 @@ class LockHolder {
     bool held_ = false;
 };
 
-class HostileTest : public ::testing::Test {
+class HostileTest : public CompanionTest {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        name = std::string(info->test_suite_name()) + "_" + info->name();
-        dir = scratchDir(name);
-        config = dir / "config";
-        fs::create_directories(config);
-        title = "hostile_" + name + "_" + std::to_string(::getpid()) + ".xls";
-        removeErrorFiles(binFolder(), title);
-    }
-    void TearDown() override { removeErrorFiles(binFolder(), title); }
-
-    fs::path book(const std::vector<std::string>& sheets) {
-        return writeWorkbook(dir / title, jsonBook(sheets));
-    }
+    HostileTest() : CompanionTest("hostile") {}
 
     Outcome cli(const std::vector<std::string>& args, RunOptions o = {}) {
-        o.env.insert(o.env.begin(), {"KORDB_PASSWORD", "kordb-pass"});
-        o.env.insert(o.env.begin(), {"XDG_CONFIG_HOME", config.string()});
-        return runProgram(cliExe(), args, o);
+        return runCli(args, std::move(o), "kordb-pass");
     }
 
     Outcome migrate(const std::string& sheet, const Destination& d,
@@ -175,9 +160,6 @@ class HostileTest : public ::testing::Test {
         if (postgresAvailable()) all.push_back(freshPostgres("kordb_hostile"));
         return all;
     }
-
-    std::string name, title;
-    fs::path dir, config;
 };
 
 // The error box of a run that stopped: a "Message: " line other than the closing one.
