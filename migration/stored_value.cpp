@@ -13,14 +13,10 @@ namespace {
 enum class Kind { Text, Exact, Integer, Approx, Bit, Date, Other };
 
 Kind kindOf(SQLSMALLINT t) {
+    // A GUID column takes text too, but only text of its own form.
+    if (odbc::isCharType(t) && t != SQL_GUID) return Kind::Text;
+    if (odbc::isDateType(t)) return Kind::Date;
     switch (t) {
-        case SQL_CHAR:
-        case SQL_VARCHAR:
-        case SQL_LONGVARCHAR:
-        case SQL_WCHAR:
-        case SQL_WVARCHAR:
-        case SQL_WLONGVARCHAR:
-            return Kind::Text;
         case SQL_NUMERIC:
         case SQL_DECIMAL:
             return Kind::Exact;
@@ -35,13 +31,6 @@ Kind kindOf(SQLSMALLINT t) {
             return Kind::Approx;
         case SQL_BIT:
             return Kind::Bit;
-        case SQL_TYPE_DATE:
-        case SQL_TYPE_TIME:
-        case SQL_TYPE_TIMESTAMP:
-        case SQL_DATE:
-        case SQL_TIME:
-        case SQL_TIMESTAMP:
-            return Kind::Date;
         default:
             return Kind::Other;
     }

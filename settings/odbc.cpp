@@ -68,6 +68,20 @@ bool isCharType(SQLSMALLINT t) {
     }
 }
 
+bool isDateType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_TYPE_DATE:
+        case SQL_TYPE_TIME:
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_DATE:
+        case SQL_TIME:
+        case SQL_TIMESTAMP:
+            return true;
+        default:
+            return false;
+    }
+}
+
 namespace {
 
 bool isNumericType(SQLSMALLINT t) {
@@ -82,20 +96,6 @@ bool isNumericType(SQLSMALLINT t) {
         case SQL_TINYINT:
         case SQL_BIGINT:
         case SQL_BIT:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool isDateType(SQLSMALLINT t) {
-    switch (t) {
-        case SQL_TYPE_DATE:
-        case SQL_TYPE_TIME:
-        case SQL_TYPE_TIMESTAMP:
-        case SQL_DATE:
-        case SQL_TIME:
-        case SQL_TIMESTAMP:
             return true;
         default:
             return false;

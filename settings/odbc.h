@@ -23,6 +23,8 @@ inline constexpr int kStatementTimeoutSeconds = 30;
 
 // Text columns of any length.
 bool isCharType(SQLSMALLINT sqlType);
+// Date, time and date-time columns.
+bool isDateType(SQLSMALLINT sqlType);
 
 // The names the driver manager lists.
 struct DataSource {

@@ -162,6 +162,14 @@ class HostileTest : public CompanionTest {
     }
 };
 
+// A row in each table that no payload may touch.
+void seedKeptRows(const Destination& d) {
+    execSql(d,
+            "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('KEEP', 'Kept');"
+            "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('KEEP', 'KEEP');"
+            "INSERT INTO KINV_MT_CLASS (ClassCode, ClassName) VALUES ('KEEP', 'Kept')");
+}
+
 // The error box of a run that stopped: a "Message: " line other than the closing one.
 bool showsErrorBox(const std::string& err) {
     for (const std::string& l : lines(err))
@@ -267,10 +275,7 @@ TEST_F(HostileTest, InjectionPayloadsInCodesAreStoredAsValuesOnBothEngines) {
     for (const Destination& d : engines()) {
         SCOPED_TRACE(d.server);
         execSql(d, destinationDdl());
-        execSql(d,
-                "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('KEEP', 'Kept');"
-                "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('KEEP', 'KEEP');"
-                "INSERT INTO KINV_MT_CLASS (ClassCode, ClassName) VALUES ('KEEP', 'Kept')");
+        seedKeptRows(d);
         for (const char* sheet : {"KINV_MT_ITEM", "KINV_MT_CLASS"}) {
             Outcome r = migrate(sheet, d);
             ASSERT_EQ(r.status, 0) << sheet << "\n" << r.out << r.err;
@@ -341,10 +346,7 @@ TEST_F(HostileTest, SheetNamesWithSqlChangeNoDestinationTable) {
     for (const Destination& d : engines()) {
         SCOPED_TRACE(d.server);
         execSql(d, destinationDdl());
-        execSql(d,
-                "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('KEEP', 'Kept');"
-                "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('KEEP', 'KEEP');"
-                "INSERT INTO KINV_MT_CLASS (ClassCode, ClassName) VALUES ('KEEP', 'Kept')");
+        seedKeptRows(d);
         for (const std::string& n : names) {
             Outcome cells = cli({"cells", "--sheet", n, wb.string()});
             EXPECT_EQ(cells.status, 0) << n << cells.err;
