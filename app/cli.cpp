@@ -35,7 +35,8 @@ constexpr const char* kUsage =
     "       kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
     "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
     "                         [--atomic]\n"
-    "       kordb-cli undo JOURNAL [connection options] [--yes]\n"
+    "       kordb-cli undo JOURNAL [connection options] [--yes] [--skip-changed]\n"
+    "                         [--other-destination]\n"
     "       kordb-cli --help\n";
 
 constexpr const char* kHelp =
@@ -94,12 +95,20 @@ constexpr const char* kHelp =
     "      journal in the error-file folder: WORKBOOK's file name + \"_Migrate_UNDO_\" +\n"
     "      local yyyymmdd-hhmmss + \".jsonl\". A note names it.\n"
     "\n"
-    "  kordb-cli undo JOURNAL [connection options] [--yes]\n"
-    "      Takes back the migration the journal recorded, newest write first: deletes the\n"
-    "      rows it inserted and gives the rows it changed their previous values, each only\n"
-    "      where the row still holds what the migration wrote. A row changed since is\n"
-    "      listed (\"changed since ...\") and left alone. Asks for confirmation as migrate\n"
-    "      does. The undo writes a journal of its own, so that it can be undone in turn.\n"
+    "  kordb-cli undo JOURNAL [connection options] [--yes] [--skip-changed]\n"
+    "                         [--other-destination]\n"
+    "      Takes back what the migration the journal recorded stored, newest write first,\n"
+    "      all in one transaction: deletes the rows it inserted and gives the rows it\n"
+    "      changed their previous values in the columns it wrote, each only where the row\n"
+    "      still holds what the migration left there. A row changed since is listed\n"
+    "      (\"changed since ...\") and stops the undo before anything changes; writes\n"
+    "      that failed or were rolled back are passed over. Asks for confirmation as\n"
+    "      migrate does. Only a journal of a migration is taken: inserts and updates of\n"
+    "      the sheet's own tables, every column named there present in the destination.\n"
+    "        --skip-changed       undoes the rest, leaving each row changed since (an\n"
+    "                             item with its PLU row) as it is.\n"
+    "        --other-destination  undoes against a destination other than the one the\n"
+    "                             journal was written against (status 3 without it).\n"
     "\n"
     "Options\n"
     "  --sheet NAME       the sheet to use, as picked from the window's sheet list. A name\n"
@@ -139,11 +148,12 @@ constexpr const char* kHelp =
     "  0  all done and no error\n"
     "  1  verification found an error (an error box during verification counts too: the\n"
     "     sheet was not fully verified), the migration reported one, plan found a value\n"
-    "     the destination would refuse, or undo left a row changed since alone\n"
+    "     the destination would refuse, undo met a row changed since, or an error\n"
+    "     rolled the undo back\n"
     "  2  usage error, an unknown sheet, or the start or undo confirmation answered No\n"
     "     (nothing was changed)\n"
-    "  3  no connection (including an empty connection value), or the workbook or the\n"
-    "     undo journal cannot be read\n";
+    "  3  no connection (including an empty connection value), the workbook or the\n"
+    "     undo journal cannot be read, or the journal is not this destination's\n";
 
 struct CliArgs {
     std::string verb;
@@ -152,6 +162,8 @@ struct CliArgs {
     bool yes = false;
     bool noVerify = false;
     bool atomic = false;
+    bool skipChanged = false;
+    bool otherDestination = false;
     bool types = false;
     bool help = false;
     bool version = false;
@@ -183,6 +195,8 @@ constexpr OptionSpec kOptions[] = {
     {"--yes", "-y", &CliArgs::yes, nullptr, "verify migrate undo"},
     {"--no-verify", "", &CliArgs::noVerify, nullptr, "migrate"},
     {"--atomic", "", &CliArgs::atomic, nullptr, "migrate"},
+    {"--skip-changed", "", &CliArgs::skipChanged, nullptr, "undo"},
+    {"--other-destination", "", &CliArgs::otherDestination, nullptr, "undo"},
     {"--types", "", &CliArgs::types, nullptr, "cells"},
     {"--rows", "", nullptr, &CliArgs::rows, "cells"},
     {"--sheet", "", nullptr, &CliArgs::sheet, "cells verify plan migrate"},
@@ -666,11 +680,20 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     SettingsStore settings(env.settingsFolder);
     Form form(op, settings, env.programFolder);
     if (a.verb == "undo") {  // no workbook: the journal names what it changed
+        std::optional<JournalReader> journal;
+        try {
+            journal.emplace(pathFromUtf8(a.file));
+        } catch (const std::exception& e) {
+            showError(form, e);
+            return kExitNoSource;
+        }
         if (int status = connect(form, op, a, env); status != kExitOk) return status;
         op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
                       : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
                                             : CliOperator::Confirm::No);
-        return runUndo(form, op, a.file, out);
+        UndoOptions options;
+        options.skipChanged = a.skipChanged;
+        return runUndo(form, op, *journal, options, a.otherDestination, out);
     }
 
     // The workbook as the file dialog reports it: the full path and the bare file name.

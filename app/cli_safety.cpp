@@ -7,6 +7,7 @@
 #include "migration/journal.h"
 #include "migration/plan.h"
 #include "migration/undo.h"
+#include "settings/odbc.h"
 
 namespace kordb {
 
@@ -25,47 +26,58 @@ int runPlan(Form& form, CliOperator& op, std::ostream& out) {
     return counts.refused > 0 ? kExitFindings : kExitOk;
 }
 
-int runUndo(Form& form, CliOperator& op, const std::string& journal, std::ostream& out) {
-    JournalFile j;
+int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptions& options,
+            bool otherDestinationAllowed, std::ostream& out) {
+    const JournalHeader& h = journal.header();
+    op.note("journal of " + h.sheet + (h.workbook.empty() ? "" : " from " + h.workbook) +
+            (h.started.empty() ? "" : ", started " + h.started) + ": " +
+            std::to_string(journal.size()) + " writes");
+    odbc::Connection& conn = *form.st.DestConn;
     try {
-        j = readJournal(pathFromUtf8(journal));
+        std::string other =
+            otherDestination(h, conn, op.fieldText(kServer), op.fieldText(kDatabase));
+        if (!other.empty()) {
+            if (!otherDestinationAllowed) {
+                op.note("this destination is not the journal's: " + other +
+                        "; nothing was taken back (--other-destination undoes it here all the "
+                        "same)");
+                return kExitNoSource;
+            }
+            op.note("this destination is not the journal's: " + other);
+        }
+        checkAgainstCatalogue(journal, conn);
     } catch (const std::exception& e) {
         showError(form, e);
         return kExitNoSource;
     }
-    const JournalHeader& h = j.header;
-    op.note("journal of " + (h.sheet.empty() ? std::string("a run") : h.sheet) +
-            (h.workbook.empty() ? "" : " from " + h.workbook) +
-            (h.started.empty() ? "" : ", started " + h.started) + ": " +
-            std::to_string(j.entries.size()) + " writes");
-    if (!h.database.empty() && (h.database != op.fieldText(1) || h.server != op.fieldText(0)))
-        op.note("the journal was written on " + h.server + ", database " + h.database +
-                "; only rows that still hold what it wrote are taken back");
-    if (j.entries.empty()) {
+    if (journal.size() == 0) {
         op.note("nothing to undo");
         return kExitOk;
     }
-    int answer = op.messageBox("Confirm to Undo " + std::to_string(j.entries.size()) +
-                                   " writes of " + pathToUtf8(j.path.filename()) + " ? ",
+    int answer = op.messageBox("Confirm to Undo " + std::to_string(journal.size()) + " writes of " +
+                                   pathToUtf8(journal.path().filename()) + " ? ",
                                "Question", Icon::Question, Buttons::YesNo);
     if (answer != kAnswerYes) {
         op.note("not confirmed: nothing was taken back");
         return kExitUsage;
     }
-    const int errors = form.outcome.errors;
-    UndoCounts counts;
+    UndoReport report;
     try {
-        UndoJournal(
-            form, j, [&](const std::string& line) { out << line << '\n'
-                                                        << std::flush; }, counts);
+        report = undoJournal(conn, journal, options, [&](const std::string& line) {
+            out << line << '\n' << std::flush;
+        });
     } catch (const std::exception& e) {
         showError(form, e);
+        op.note("nothing was taken back: the undo was rolled back at the error");
+        return kExitFindings;
     }
-    if (!form.outcome.journal.empty())
-        op.note("undo journal of this undo: " + pathToUtf8(form.outcome.journal));
-    op.note(undoSummary(counts));
-    if (form.outcome.errors > errors) return kExitFindings;
-    return counts.changed > 0 ? kExitFindings : kExitOk;
+    if (!report.journal.empty())
+        op.note("undo journal of this undo: " + pathToUtf8(report.journal));
+    if (!report.applied)
+        op.note("nothing was taken back: " + std::to_string(report.changed) +
+                " writes meet rows changed since (--skip-changed undoes the rest)");
+    op.note(undoSummary(report));
+    return report.changed > 0 ? kExitFindings : kExitOk;
 }
 
 void noteStartSafety(const Form& form, CliOperator& op) {

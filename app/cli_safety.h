@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/state.h"
+#include "migration/journal.h"
+#include "migration/undo.h"
 
 namespace kordb {
 
@@ -16,11 +18,14 @@ class CliOperator;
 // when one would or an error was shown.
 int runPlan(Form& form, CliOperator& op, std::ostream& out);
 
-// kordb-cli undo JOURNAL: once connected as for migrate, with op's confirmation set as for
-// migrate. One line per write taken back on out. kExitOk when all was taken back,
-// kExitFindings when a row changed since was left alone or an error was shown, kExitUsage when
-// not confirmed, kExitNoSource when the journal cannot be read.
-int runUndo(Form& form, CliOperator& op, const std::string& journal, std::ostream& out);
+// kordb-cli undo JOURNAL: the journal read, then connected as for migrate, with op's
+// confirmation set as for migrate. One line per write on out. kExitOk when all was taken
+// back; kExitFindings when a row changed since stopped the undo or was left alone, or an error
+// rolled it back; kExitUsage when not confirmed; kExitNoSource when the journal names what the
+// destination lacks, or the destination is not the journal's and otherDestinationAllowed is
+// not given.
+int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptions& options,
+            bool otherDestinationAllowed, std::ostream& out);
 
 // After migrate's Start: where its undo journal is, or that an atomic run stored nothing.
 void noteStartSafety(const Form& form, CliOperator& op);

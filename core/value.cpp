@@ -41,12 +41,34 @@ std::string formatNumberExact(double d) {
     return std::string(buf, r.ptr);
 }
 
+std::string canonicalDecimal(std::string_view s) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    size_t intStart = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    std::string_view whole = s.substr(intStart, i - intStart), fraction;
+    if (i < s.size() && s[i] == '.') {
+        size_t f = ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        fraction = s.substr(f, i - f);
+    }
+    if (i != s.size() || (whole.empty() && fraction.empty())) return std::string(s);
+    while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+    std::string out;
+    if (negative && !(whole.empty() && fraction.empty())) out += '-';
+    out += whole.empty() ? std::string_view("0") : whole;
+    if (!fraction.empty()) (out += '.') += fraction;
+    return out;
+}
+
 std::string Value::toText() const {
     switch (kind_) {
         case Kind::Null:
             return {};
         case Kind::Number:
-            return formatNumber(num_);
+            return stored_.empty() ? formatNumber(num_) : canonicalDecimal(stored_);
         case Kind::Text:
         case Kind::Date:
             return text_;

@@ -32,6 +32,14 @@ class Value {
         return v;
     }
 
+    // The value as read from a destination column, with the column's own text of it: every
+    // digit of a decimal, a date-time's fraction, the text an engine without date types holds.
+    // Written back through that text, the column gets exactly what it held.
+    static Value stored(Value v, std::string asStored) {
+        v.stored_ = std::move(asStored);
+        return v;
+    }
+
     Kind kind() const { return kind_; }
     bool isNull() const { return kind_ == Kind::Null; }
     bool isNumber() const { return kind_ == Kind::Number; }
@@ -42,6 +50,8 @@ class Value {
     std::string toText() const;
     // Raw text of a Text or Date value.
     const std::string& rawText() const { return text_; }
+    // The destination's own text of the value; empty when it was not read from one.
+    const std::string& storedText() const { return stored_; }
 
     bool operator==(const Value& o) const {
         return kind_ == o.kind_ && (kind_ == Kind::Number ? num_ == o.num_ : text_ == o.text_);
@@ -51,10 +61,14 @@ class Value {
     Kind kind_ = Kind::Null;
     double num_ = 0;
     std::string text_;
+    std::string stored_;
 };
 
 // Plain decimal text of a number: 1001, 12.5, -0.25; up to 15 significant digits, no exponent.
 std::string formatNumber(double d);
+// A decimal's text in one form: no sign on zero, no leading zeros, no trailing fractional
+// zeros ("-001.2300" -> "-1.23"); text that is not a plain decimal comes back as it is.
+std::string canonicalDecimal(std::string_view s);
 // The shortest decimal that reads back as exactly d: integral numbers without a decimal point,
 // no exponent below 10^21.
 std::string formatNumberExact(double d);

@@ -15,7 +15,10 @@
 #include <system_error>
 
 #include "core/errors.h"
+#include "core/tables.h"
+#include "migration/passes.h"
 #include "migration/row_writer.h"
+#include "migration/stored_value.h"
 
 namespace kordb {
 
@@ -102,12 +105,31 @@ void appendString(Out& out, std::string_view s) {
     out.done(p);
 }
 
+// A decimal's stored text goes into the line as the JSON number it is, every digit kept.
+bool plainDecimal(std::string_view s) {
+    size_t i = s.size() && s[0] == '-' ? 1 : 0, digits = 0, points = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] >= '0' && s[i] <= '9')
+            ++digits;
+        else if (s[i] == '.' && ++points == 1 && digits > 0 && i + 1 < s.size())
+            continue;
+        else
+            return false;
+    }
+    return digits > 0 && (s.size() < 2 || s[s[0] == '-'] != '0' || s[(s[0] == '-') + 1] == '.' ||
+                          s.size() == size_t(1 + (s[0] == '-')));
+}
+
 void appendValue(Out& out, const Value& v) {
     switch (v.kind()) {
         case Value::Kind::Null:
             out.put("null");
             return;
         case Value::Kind::Number: {
+            if (plainDecimal(v.storedText())) {
+                out.put(v.storedText());
+                return;
+            }
             double d = v.toNumber();
             if (!std::isfinite(d)) {
                 out.put("null");  // no cell holds one, and JSON has no word for it
@@ -123,6 +145,10 @@ void appendValue(Out& out, const Value& v) {
         case Value::Kind::Date:
             out.put("{\"date\":");
             appendString(out, v.rawText());
+            if (!v.storedText().empty()) {
+                out.put(",\"stored\":");
+                appendString(out, v.storedText());
+            }
             out.put('}');
             return;
     }
@@ -146,7 +172,7 @@ struct Json {
     Type type = Type::Null;
     bool boolean = false;
     double number = 0;
-    std::string text;
+    std::string text;  // a string's text, or a number as written
     // An object's members in file order; a vector of an incomplete type, which a pair is not.
     struct Member;
     std::vector<Member> members;
@@ -209,6 +235,9 @@ class Parser {
                 std::string name = string();
                 space();
                 if (i_ >= s_.size() || s_[i_++] != ':') fail("\":\" is missing");
+                // Two values for one name: which one was meant cannot be told.
+                for (const auto& m : j.members)
+                    if (equalsNoCase(m.first, name)) fail("\"" + name + "\" is given twice");
                 j.members.push_back({std::move(name), value(depth + 1)});
                 space();
                 if (i_ >= s_.size()) fail("the line ends early");
@@ -245,6 +274,7 @@ class Parser {
                 fail("a number is malformed");
             j.type = Json::Type::Number;
             j.number = d;
+            j.text.assign(s_.data() + start, i_ - start);
             return j;
         }
         fail("an unexpected character");
@@ -338,14 +368,19 @@ Value valueOf(const Json& j) {
         case Json::Type::Null:
             return Value::null();
         case Json::Type::Number:
-            return Value::number(j.number);
+            return Value::stored(Value::number(j.number), canonicalDecimal(j.text));
         case Json::Type::String:
             return Value::text(j.text);
-        case Json::Type::Object:
-            if (j.members.size() == 1 && j.members[0].first == "date" &&
-                j.members[0].second.type == Json::Type::String)
-                return Value::date(j.members[0].second.text);
-            break;
+        case Json::Type::Object: {
+            const Json* date = j.find("date");
+            const Json* stored = j.find("stored");
+            if (!date || date->type != Json::Type::String ||
+                j.members.size() != (stored ? 2u : 1u) ||
+                (stored && stored->type != Json::Type::String))
+                break;
+            Value v = Value::date(date->text);
+            return stored ? Value::stored(v, stored->text) : v;
+        }
         case Json::Type::Bool:
             break;
     }
@@ -389,7 +424,37 @@ std::vector<std::pair<std::string, Value>> columnsMember(const Json& j, std::str
     return out;
 }
 
-JournalEntry entryOf(const Json& j) {
+// What a journal's sheet lets its lines touch: each table with its own key column.
+struct Allowed {
+    const char* table;
+    const char* key;
+};
+
+std::vector<Allowed> tablesOfSheet(const std::string& sheet) {
+    if (sheet == table::kItem)
+        return {{table::kItem, table::kItemKey}, {table::kPlu, table::kItemKey}};
+    for (const char* t : {table::kClass, table::kDebtor, table::kCreditor})
+        if (sheet == t) return {{t, nullptr}};
+    return {};
+}
+
+void checkNames(const std::vector<std::pair<std::string, Value>>& columns, const char* what) {
+    if (columns.empty()) throw std::runtime_error("\"" + std::string(what) + "\" names no column");
+    for (const auto& c : columns)
+        if (c.first.empty() || c.first.size() > 128 ||
+            c.first.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos)
+            throw std::runtime_error("\"" + std::string(what) +
+                                     "\" holds a name that is no column name");
+}
+
+const Value* member(const std::vector<std::pair<std::string, Value>>& columns,
+                    std::string_view name) {
+    for (const auto& c : columns)
+        if (equalsNoCase(c.first, name)) return &c.second;
+    return nullptr;
+}
+
+JournalEntry entryOf(const Json& j, const JournalHeader& h) {
     JournalEntry e;
     e.seq = countMember(j, "seq", true);
     e.row = countMember(j, "row", false);
@@ -399,36 +464,66 @@ JournalEntry entryOf(const Json& j) {
     else if (op == "update")
         e.op = JournalEntry::Op::Update;
     else if (op == "delete")
-        e.op = JournalEntry::Op::Delete;
+        throw std::runtime_error("a deletion, which no migration writes");
     else
         throw std::runtime_error("unknown \"op\" " + op);
     e.table = textMember(j, "table", true);
     e.keyColumn = textMember(j, "keyColumn", true);
-    if (e.table.empty()) throw std::runtime_error("\"table\" is empty");
-    // The key column goes into the look-up's text as it is: a name and nothing else.
-    bool plain = !e.keyColumn.empty() && !(e.keyColumn[0] >= '0' && e.keyColumn[0] <= '9');
-    for (char c : e.keyColumn)
-        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '_');
-    if (!plain) throw std::runtime_error("\"keyColumn\" is not a column name");
-    const Json* key = j.find("key");
-    if (!key) throw std::runtime_error("\"key\" is missing");
-    e.key = valueOf(*key);
-    if (e.op != JournalEntry::Op::Delete) e.newValues = columnsMember(j, "new");
-    if (e.op != JournalEntry::Op::Insert) e.oldValues = columnsMember(j, "old");
+    const Allowed* allowed = nullptr;
+    const std::vector<Allowed> tables = tablesOfSheet(h.sheet);
+    for (const Allowed& a : tables)
+        if (e.table == a.table) allowed = &a;
+    if (!allowed)
+        throw std::runtime_error("table \"" + e.table + "\" is not one a migration of sheet \"" +
+                                 h.sheet + "\" writes");
+    std::string key = allowed->key ? allowed->key : table::keyColumnFor(e.table);
+    if (!equalsNoCase(e.keyColumn, key))
+        throw std::runtime_error("\"keyColumn\" of " + e.table + " is not " + key);
+    const Json* k = j.find("key");
+    if (!k) throw std::runtime_error("\"key\" is missing");
+    e.key = valueOf(*k);
+    e.newValues = columnsMember(j, "new");
+    checkNames(e.newValues, "new");
+    if (e.op == JournalEntry::Op::Insert) {
+        if (j.find("old")) throw std::runtime_error("an insert with \"old\" values");
+        const Value* written = member(e.newValues, key);
+        if (!written || !(*written == e.key))
+            throw std::runtime_error("the new row's " + key + " is not its \"key\"");
+        return e;
+    }
+    e.oldValues = columnsMember(j, "old");
+    checkNames(e.oldValues, "old");
+    if (e.key.isNull()) throw std::runtime_error("an update without a key");
+    const std::vector<std::string>& updatable = columnsUpdated(e.table);
+    if (e.oldValues.size() != e.newValues.size())
+        throw std::runtime_error("\"old\" and \"new\" name different columns");
+    for (const auto& [name, value] : e.newValues) {
+        if (!member(e.oldValues, name))
+            throw std::runtime_error("\"old\" and \"new\" name different columns");
+        if (std::none_of(updatable.begin(), updatable.end(),
+                         [&](const std::string& u) { return equalsNoCase(u, name); }))
+            throw std::runtime_error("column \"" + name + "\" of " + e.table +
+                                     " is not one a migration changes");
+    }
     return e;
 }
 
+// A line read by hand, so that it is bounded before it is held. False at the end.
+bool readLine(std::istream& in, std::string& text, bool& ended) {
+    text.clear();
+    ended = false;
+    for (int c; (c = in.get()) != EOF;) {
+        if (c == '\n') {
+            ended = true;
+            return true;
+        }
+        if (text.size() >= kMaxLineBytes) throw std::length_error("a line is too long");
+        text += char(c);
+    }
+    return !text.empty();
+}
+
 }  // namespace
-
-fs::path pathFromUtf8(const std::string& s) {
-    return fs::path(std::u8string(s.begin(), s.end()));
-}
-
-std::string pathToUtf8(const fs::path& p) {
-    std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
 
 std::string localStamp(bool forFileName) {
     return localTimeText(forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%dT%H:%M:%S");
@@ -436,8 +531,8 @@ std::string localStamp(bool forFileName) {
 
 // ---- Journal --------------------------------------------------------------------------------
 
-Journal::Journal(fs::path folder, JournalHeader header)
-    : folder_(std::move(folder)), header_(std::move(header)) {}
+Journal::Journal(fs::path folder, std::string namePrefix, JournalHeader header)
+    : folder_(std::move(folder)), prefix_(std::move(namePrefix)), header_(std::move(header)) {}
 
 Journal::~Journal() {
     if (file_) std::fclose(file_);
@@ -446,35 +541,34 @@ Journal::~Journal() {
 void Journal::open() {
     std::string stamp = localStamp(true);
     int err = 0;
+    fs::path tried;
     for (int n = 1; n <= 100 && !file_; ++n) {
-        path_ = folder_ / pathFromUtf8(header_.workbook + kJournalInfix + stamp +
-                                       (n == 1 ? "" : "-" + std::to_string(n)) + ".jsonl");
-        // "x": the journal of another run of the same second is never written into.
-#ifdef _WIN32
-        file_ = _wfopen(path_.c_str(), L"wbx");
-#else
-        file_ = std::fopen(path_.c_str(), "wbx");
-#endif
+        tried = folder_ /
+                pathFromUtf8(prefix_ + stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".jsonl");
+        // Exclusive: the journal of another run of the same second is never written into.
+        file_ = openPrivate(tried, true);
         err = errno;
         if (!file_ && err != EEXIST) break;
     }
     if (!file_)
-        throw KorError(errnum::kPathFileAccess, "The undo journal \"" + pathToUtf8(path_) +
+        throw KorError(errnum::kPathFileAccess, "The undo journal \"" + pathToUtf8(tried) +
                                                     "\" cannot be written: " + reasonOf(err) +
                                                     ". Nothing was stored.");
+    path_ = tried;
     header_.started = localStamp(false);
     Out out(line_);
-    out.put("{\"journal\":\"kordb undo\",\"version\":1");
+    out.put("{\"journal\":\"kordb undo\",\"version\":2");
     const std::pair<const char*, const std::string*> fields[] = {
         {"workbook", &header_.workbook}, {"sheet", &header_.sheet},
-        {"server", &header_.server},     {"database", &header_.database},
+        {"dbms", &header_.dbms},         {"server", &header_.server},
+        {"database", &header_.database}, {"identity", &header_.identity},
         {"started", &header_.started},   {"undoes", &header_.undoes}};
     for (const auto& [name, value] : fields) {
         if (value->empty() && value == &header_.undoes) continue;
         appendMember(out, name);
         appendString(out, *value);
     }
-    out.put("}\n");
+    out.put(header_.atomic ? ",\"atomic\":true}\n" : ",\"atomic\":false}\n");
     append(out.text());
 }
 
@@ -507,6 +601,17 @@ void appendHead(Out& out, long seq, long sheetRow, const char* op, DestTable& t,
     appendValue(out, key);
 }
 
+// Whether the row an insert leaves behind can be told for column m when the insert does not
+// assign it: its literal default, or NULL where it has none. The engine fills the others
+// itself (identities, row versions, computed columns, defaults made by functions), and so
+// would a key the insert leaves out.
+bool predictable(const odbc::ColumnMeta& m, bool inKey, Value& value) {
+    if (inKey) return false;
+    value = defaultValue(m);
+    if (!value.isNull()) return true;
+    return m.nullable && !m.hasDefault;
+}
+
 }  // namespace
 
 void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
@@ -515,9 +620,10 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     const bool inserting = rs.adding();
     int keyIndex = t.columnIndex(t.keyColumn());
     if (!inserting && rs.original().empty()) return;  // no row: the write fails by itself
+    const auto& meta = t.columnMeta();
     Value key = inserting ? Value::null() : rs.original()[size_t(keyIndex)];
     for (const auto& a : rs.assigned())
-        if (a.first == keyIndex) key = a.second;
+        if (a.first == keyIndex) key = storedForm(meta[size_t(a.first)], a.second);
 
     Out out(line_);
     appendHead(out, seq_ + 1, sheetRow, inserting ? "insert" : "update", t, key);
@@ -530,13 +636,48 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
         out.put('}');
     }
     out.put(",\"new\":{");
-    for (const auto& a : rs.assigned()) {
-        appendMember(out, t.spelledName(a.first));
-        appendValue(out, a.second);
+    if (inserting) {
+        const std::vector<int>& primary = t.primaryKeyColumns();
+        auto a = rs.assigned().begin();
+        Value v;
+        for (int i = 0; i < t.columnCount(); ++i) {
+            if (a != rs.assigned().end() && a->first == i) {
+                appendMember(out, t.spelledName(i));
+                appendValue(out, storedForm(meta[size_t(i)], a->second));
+                ++a;
+            } else if (predictable(meta[size_t(i)],
+                                   std::find(primary.begin(), primary.end(), i) != primary.end(),
+                                   v)) {
+                appendMember(out, t.spelledName(i));
+                appendValue(out, v);
+            }
+        }
+    } else {
+        for (const auto& a : rs.assigned()) {
+            appendMember(out, t.spelledName(a.first));
+            appendValue(out, storedForm(meta[size_t(a.first)], a.second));
+        }
     }
     out.put("}}\n");
     append(out.text());
     ++seq_;
+}
+
+void Journal::recordOutcome(bool stored) noexcept {
+    if (!file_ || seq_ == 0) return;
+    Out out(line_);
+    out.put(stored ? "{\"done\":" : "{\"failed\":");
+    char* p = out.room(24);
+    out.done(std::to_chars(p, p + 24, seq_).ptr);
+    out.put("}\n");
+    // Without it undo checks the row before acting; the next write's line stops the run when
+    // the file cannot take lines any more.
+    if (std::fwrite(out.text().data(), 1, out.text().size(), file_) == out.text().size())
+        std::fflush(file_);
+}
+
+void Journal::recordCommitted() {
+    if (file_) append("{\"committed\":true}\n");
 }
 
 void Journal::recordDelete(DestRecordset& rs) {
@@ -568,7 +709,7 @@ void Journal::discard() {
 
 // ---- reading --------------------------------------------------------------------------------
 
-JournalFile readJournal(const fs::path& file) {
+JournalReader::JournalReader(const fs::path& file) : path_(file) {
     auto bad = [&](long line, const std::string& why) {
         return KorError(errnum::kBadFormat,
                         "\"" + pathToUtf8(file) + "\" is not an undo journal" +
@@ -581,29 +722,24 @@ JournalFile readJournal(const fs::path& file) {
         throw KorError(errnum::kFileNotFound, "The undo journal \"" + pathToUtf8(file) +
                                                   "\" cannot be read: " + ec.message() + ".");
     if (size > kMaxJournalBytes) throw bad(0, "it is larger than any journal this program writes");
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    in_.open(file, std::ios::binary);
+    if (!in_)
         throw KorError(errnum::kPathFileAccess,
                        "The undo journal \"" + pathToUtf8(file) + "\" cannot be read.");
 
-    JournalFile j;
-    j.path = file;
     std::string text;
     long number = 0;
-    bool header = false;
+    std::uint64_t offset = 0;
+    bool header = false, ended = false, outcomeDue = false;
+    long lastSeq = 0;
     for (;;) {
-        // Read by hand, so that a line is bounded before it is held.
-        text.clear();
-        bool ended = false;
-        for (int c; (c = in.get()) != EOF;) {
-            if (c == '\n') {
-                ended = true;
-                break;
-            }
-            if (text.size() >= kMaxLineBytes) throw bad(number + 1, "a line is too long");
-            text += char(c);
+        std::uint64_t at = offset;
+        try {
+            if (!readLine(in_, text, ended)) break;
+        } catch (const std::length_error& e) {
+            throw bad(number + 1, e.what());
         }
-        if (!ended && text.empty()) break;
+        offset += text.size() + (ended ? 1 : 0);
         ++number;
         if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
         try {
@@ -612,20 +748,69 @@ JournalFile readJournal(const fs::path& file) {
             if (!header) {
                 if (textMember(doc, "journal", true) != "kordb undo")
                     throw std::runtime_error("the first line does not name a kordb undo journal");
-                if (countMember(doc, "version", true) != 1)
+                long version = countMember(doc, "version", true);
+                if (version != 1 && version != 2)
                     throw std::runtime_error("a journal version this program does not know");
-                j.header.workbook = textMember(doc, "workbook", false);
-                j.header.sheet = textMember(doc, "sheet", false);
-                j.header.server = textMember(doc, "server", false);
-                j.header.database = textMember(doc, "database", false);
-                j.header.started = textMember(doc, "started", false);
-                j.header.undoes = textMember(doc, "undoes", false);
+                header_.version = int(version);
+                header_.workbook = textMember(doc, "workbook", false);
+                header_.sheet = textMember(doc, "sheet", false);
+                header_.dbms = textMember(doc, "dbms", false);
+                header_.server = textMember(doc, "server", false);
+                header_.database = textMember(doc, "database", false);
+                header_.identity = textMember(doc, "identity", false);
+                header_.started = textMember(doc, "started", false);
+                header_.undoes = textMember(doc, "undoes", false);
+                if (const Json* atomic = doc.find("atomic")) {
+                    if (atomic->type != Json::Type::Bool)
+                        throw std::runtime_error("\"atomic\" is neither true nor false");
+                    header_.atomic = atomic->boolean;
+                }
+                if (!header_.undoes.empty())
+                    throw std::runtime_error(
+                        "it records an undo, whose deletions a journal of a migration never "
+                        "holds; undo the migration's own journal instead");
+                if (tablesOfSheet(header_.sheet).empty())
+                    throw std::runtime_error("sheet \"" + header_.sheet +
+                                             "\" is not one a migration reads");
                 header = true;
-            } else {
-                JournalEntry e = entryOf(doc);
-                e.line = number;
-                j.entries.push_back(std::move(e));
+                continue;
             }
+            if (const Json* done = doc.find("done"); done || doc.find("failed")) {
+                const char* name = done ? "done" : "failed";
+                if (doc.members.size() != 1 || countMember(doc, name, true) != lastSeq ||
+                    !outcomeDue)
+                    throw std::runtime_error("an outcome that follows no write of its own");
+                outcomes_.back() =
+                    done ? JournalEntry::Outcome::Stored : JournalEntry::Outcome::Failed;
+                outcomeDue = false;
+                continue;
+            }
+            if (doc.find("committed")) {
+                const Json* c = doc.find("committed");
+                if (doc.members.size() != 1 || c->type != Json::Type::Bool || !c->boolean ||
+                    !header_.atomic || committed_)
+                    throw std::runtime_error("a commit that no atomic run made");
+                committed_ = true;
+                continue;
+            }
+            if (committed_) throw std::runtime_error("a write after the commit");
+            JournalEntry e = entryOf(doc, header_);
+            if (e.seq != lastSeq + 1) throw std::runtime_error("\"seq\" is out of order");
+            lastSeq = e.seq;
+            offsets_.push_back(at);
+            lines_.push_back(std::uint32_t(number));
+            outcomes_.push_back(JournalEntry::Outcome::Unknown);
+            outcomeDue = header_.version >= 2;
+            auto& columns = [&]() -> std::vector<std::string>& {
+                for (auto& [t, c] : columns_)
+                    if (t == e.table) return c;
+                return columns_.emplace_back(e.table, std::vector<std::string>()).second;
+            }();
+            for (const auto* list : {&e.oldValues, &e.newValues})
+                for (const auto& [name, value] : *list)
+                    if (std::none_of(columns.begin(), columns.end(),
+                                     [&](const std::string& c) { return c == name; }))
+                        columns.push_back(name);
         } catch (const std::runtime_error& e) {
             // A crash while the last line was written leaves it cut short.
             if (!ended && header) break;
@@ -634,7 +819,19 @@ JournalFile readJournal(const fs::path& file) {
         if (!ended) break;
     }
     if (!header) throw bad(0, "it is empty");
-    return j;
+    in_.clear();
+}
+
+JournalEntry JournalReader::entry(size_t index) {
+    in_.clear();
+    in_.seekg(std::streamoff(offsets_.at(index)));
+    std::string text;
+    bool ended = false;
+    readLine(in_, text, ended);
+    JournalEntry e = entryOf(Parser(text).document(), header_);
+    e.line = long(lines_[index]);
+    e.outcome = outcomes_[index];
+    return e;
 }
 
 }  // namespace kordb

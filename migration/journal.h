@@ -1,22 +1,31 @@
 #pragma once
 // The undo journal: before each write of a run, one JSON line saying what the write is about
-// to change, handed to the system before the write is sent, so that the run can be taken back
-// later, after a crash too. Lines, one object each:
-//   {"journal":"kordb undo","version":1,"workbook":..,"sheet":..,"server":..,"database":..,
-//    "started":"2024-05-01T10:00:00"[,"undoes":"other journal's file name"]}
+// to change, handed to the system before the write is sent, and after it one line saying
+// whether it was stored; so that the run, and only what it stored, can be taken back later,
+// after a crash too. Lines, one object each:
+//   {"journal":"kordb undo","version":2,"workbook":..,"sheet":..,"dbms":..,"server":..,
+//    "database":..,"identity":..,"atomic":false,"started":"2024-05-01T10:00:00"}
 //   {"seq":1,"row":2,"op":"insert","table":..,"keyColumn":..,"key":..,"new":{column:value..}}
-//   {"seq":2,"row":2,"op":"update",..,"old":{..},"new":{..}}   (old: the assigned columns)
-//   {"seq":3,"op":"delete",..,"old":{..}}                      (old: the whole row)
-// Values are JSON null, numbers and strings; a date is {"date":"2024-05-01"}. "row" is the
-// worksheet row as the operator counts it, absent for writes of an undo.
+//   {"done":1}                     (or {"failed":1}: the write was refused, nothing stored)
+//   {"seq":2,"row":2,"op":"update",..,"old":{..},"new":{..}}   (the assigned columns)
+//   {"committed":true}             (an atomic run's one transaction was committed)
+// An insert's "new" holds the whole row as it will be stored (the columns the engine fills
+// itself left out), so that undo can tell whether anybody changed it since. Values are JSON
+// null, numbers written with every digit the column holds, strings, and dates as
+// {"date":"2024-05-01T10:00:00.123"[,"stored":"the engine's own text"]}. "row" is the
+// worksheet row as the operator counts it. An undo's own journal records its deletions as
+// {"seq":..,"op":"delete",..,"old":{the whole row}}.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/files.h"
 #include "core/value.h"
 
 namespace kordb {
@@ -26,20 +35,25 @@ class DestRecordset;
 inline constexpr const char* kJournalInfix = "_Migrate_UNDO_";
 
 struct JournalHeader {
-    std::string workbook;  // WorkbookTitle, which also begins the file name
+    int version = 2;
+    std::string workbook;  // WorkbookTitle
     std::string sheet;
+    std::string dbms;
     std::string server;
     std::string database;
-    std::string started;  // local time, ISO 8601
-    std::string undoes;   // for an undo: the file name of the journal it takes back
+    std::string identity;  // what tells the database from a copy elsewhere, where known
+    bool atomic = false;   // the run was one transaction
+    std::string started;   // local time, ISO 8601
+    std::string undoes;    // for an undo: the file name of the journal it takes back
 };
 
 class Journal {
   public:
-    // Makes nothing yet: the file is made at the first write, in folder, named
-    // workbook + "_Migrate_UNDO_" + local yyyymmdd-hhmmss + ".jsonl" ("-2", "-3", ... before
-    // ".jsonl" when a run of the same second has the name already).
-    Journal(std::filesystem::path folder, JournalHeader header);
+    // Makes nothing yet: the file is made at the first write, in folder, named namePrefix +
+    // local yyyymmdd-hhmmss + ".jsonl" ("-2", "-3", ... before ".jsonl" when a run of the
+    // same second has the name already), readable by its owner only: it holds every value
+    // written.
+    Journal(std::filesystem::path folder, std::string namePrefix, JournalHeader header);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -50,8 +64,13 @@ class Journal {
     void recordWrite(DestRecordset& rs, long sheetRow);
     // Records the deletion of the row rs found, with all its values.
     void recordDelete(DestRecordset& rs);
+    // Whether the write recorded last was stored. Never fails: a write whose outcome is
+    // missing is checked by undo before it acts.
+    void recordOutcome(bool stored) noexcept;
+    // The run's one transaction was committed.
+    void recordCommitted();
 
-    // The file, once made.
+    // The file, once made; empty until then.
     const std::filesystem::path& path() const { return path_; }
     long entries() const { return seq_; }
     // Removes the file, for a run whose writes were all rolled back.
@@ -62,6 +81,7 @@ class Journal {
     void append(std::string_view line);
 
     std::filesystem::path folder_;
+    std::string prefix_;
     JournalHeader header_;
     std::filesystem::path path_;
     std::FILE* file_ = nullptr;
@@ -69,13 +89,15 @@ class Journal {
     std::string line_;
 };
 
-// A journal read back.
+// One write of a journal read back.
 struct JournalEntry {
     enum class Op { Insert, Update, Delete };
+    enum class Outcome { Unknown, Stored, Failed };
     long line = 0;  // in the file, from 1
     long seq = 0;
     long row = 0;
     Op op = Op::Insert;
+    Outcome outcome = Outcome::Unknown;
     std::string table;
     std::string keyColumn;
     Value key;
@@ -83,21 +105,40 @@ struct JournalEntry {
     std::vector<std::pair<std::string, Value>> newValues;
 };
 
-struct JournalFile {
-    std::filesystem::path path;
-    JournalHeader header;
-    std::vector<JournalEntry> entries;  // in the order written
-};
+// A journal read in bounded memory: the whole file is checked when it is opened, each write
+// read again when it is asked for. Only what a migration writes passes: inserts and updates
+// of the sheet's own tables, keyed by their own key columns, updates only of the columns the
+// migration's rules write. Anything else is refused, naming the line.
+class JournalReader {
+  public:
+    // Throws KorError naming the file and the line when it is not such a journal. A last
+    // line cut short by a crash is left out: its write was never sent.
+    explicit JournalReader(const std::filesystem::path& file);
 
-// Reads a journal whole; throws KorError naming the file and the line when it is not one.
-// A last line cut short by a crash is left out: its write was never sent.
-JournalFile readJournal(const std::filesystem::path& file);
+    const std::filesystem::path& path() const { return path_; }
+    const JournalHeader& header() const { return header_; }
+    // Whether an atomic run's transaction was committed.
+    bool committed() const { return committed_; }
+    // The writes, in the order written.
+    size_t size() const { return offsets_.size(); }
+    JournalEntry entry(size_t index);
+    // Each column a line names, per table: for a check against the destination's catalogue.
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& columnsNamed() const {
+        return columns_;
+    }
+
+  private:
+    std::filesystem::path path_;
+    std::ifstream in_;
+    JournalHeader header_;
+    bool committed_ = false;
+    std::vector<std::uint64_t> offsets_;
+    std::vector<std::uint32_t> lines_;
+    std::vector<JournalEntry::Outcome> outcomes_;
+    std::vector<std::pair<std::string, std::vector<std::string>>> columns_;
+};
 
 // Local date and time now: "yyyymmdd-hhmmss" for file names, ISO 8601 otherwise.
 std::string localStamp(bool forFileName);
-
-// Paths from and to UTF-8 text, whatever the platform's own encoding.
-std::filesystem::path pathFromUtf8(const std::string& s);
-std::string pathToUtf8(const std::filesystem::path& p);
 
 }  // namespace kordb

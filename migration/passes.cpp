@@ -75,6 +75,17 @@ void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRe
     for (const auto& fixed : kFixed) item.set(fixed[0], Value::text(fixed[1]));
 }
 
+std::vector<std::string> itemColumnNames() {
+    std::vector<std::string> names = {"ItemName", "AppCode", "PosDescription", "DefCreditorCode",
+                                      "DateCreated"};
+    for (const auto& list : {numbered<10>("PosDescription"), numbered<10>("ClassCode")})
+        names.insert(names.end(), list.begin(), list.end());
+    for (const auto& name : numbered<30>("AdvPrice")) names.push_back(name);
+    for (const char* col : kIfPresent) names.emplace_back(col);
+    for (const auto& fixed : kFixed) names.emplace_back(fixed[0]);
+    return names;
+}
+
 // ---- master columns -------------------------------------------------------------------------
 
 constexpr long kOutOfMemory = 7;
@@ -200,6 +211,13 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
         h.write(rs);
         h.endRow();
     }
+}
+
+const std::vector<std::string>& columnsUpdated(std::string_view table) {
+    static const std::vector<std::string> items = itemColumnNames(), plu = {"PluCode"}, none;
+    if (table == table::kItem) return items;
+    if (table == table::kPlu) return plu;
+    return none;
 }
 
 void masterTableTrap(Form& f, const std::exception& e) {

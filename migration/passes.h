@@ -5,6 +5,9 @@
 // with what is stored. So the plan cannot tell another story than the run.
 
 #include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/state.h"
 #include "core/value.h"
@@ -32,6 +35,11 @@ class RowHandler {
 void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h);
 // The rows of any other worksheet into TableName, new keys only.
 void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h);
+
+// The columns the rules may change in a row that exists already, by table name: the item
+// columns for the item table, the PLU code for KINV_MT_PLU; none for any other table, whose
+// rows are only ever added.
+const std::vector<std::string>& columnsUpdated(std::string_view table);
 
 // The master table migration's trap: "MSSQL Table Not Found." for a missing table or a
 // malformed statement, else the error number and then the description.

@@ -320,7 +320,7 @@ void DestRecordset::insert() {
     int p = 0;
     for (auto& a : assigned_) {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
-        st.bind(++p, a.second, c.sqlType, c.size, c.digits);
+        st.bindStored(++p, a.second, c.sqlType, c.size, c.digits);
     }
     st.execute();
 }
@@ -354,7 +354,7 @@ void DestRecordset::bindIdentifying(odbc::Statement& st, int& p,
         const Value& v = original_[size_t(i)];
         if (v.isNull()) continue;
         const odbc::ColumnInfo& c = table_->columns_[size_t(i)];
-        st.bind(++p, v, c.sqlType, c.size, c.digits);
+        st.bindStored(++p, v, c.sqlType, c.size, c.digits);
     }
 }
 
@@ -391,7 +391,7 @@ void DestRecordset::change() {
     int p = 0;
     for (auto& a : assigned_) {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
-        st.bind(++p, a.second, c.sqlType, c.size, c.digits);
+        st.bindStored(++p, a.second, c.sqlType, c.size, c.digits);
     }
     bindIdentifying(st, p, where);
     st.execute();

@@ -56,6 +56,8 @@ class DestTable {
     // What the catalog says about each column the look-up returns, in the same order; what
     // the look-up described where the catalog is silent.
     const std::vector<odbc::ColumnMeta>& columnMeta();
+    // The primary key's columns, in key order; empty when the table has none.
+    const std::vector<int>& primaryKeyColumns() { return keyColumns(); }
     // Whether the key column alone is the table's primary key.
     bool keyIdentifiesRow();
 

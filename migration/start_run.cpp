@@ -15,12 +15,18 @@ JournalHeader headerOf(Form& f) {
     h.sheet = f.st.SheetName;
     h.server = f.ui.fieldText(0);
     h.database = f.ui.fieldText(1);
+    h.atomic = f.atomicStart;
+    if (odbc::Connection* conn = f.st.DestConn.get(); conn && conn->isOpen()) {
+        h.dbms = conn->dbmsName();
+        h.identity = conn->databaseIdentity();
+    }
     return h;
 }
 
 }  // namespace
 
-StartRun::StartRun(Form& f) : f_(f), journal_(f.errorFolder, headerOf(f)) {
+StartRun::StartRun(Form& f)
+    : f_(f), journal_(f.errorFolder, f.st.WorkbookTitle + kJournalInfix, headerOf(f)) {
     f_.outcome.journal.clear();
     f_.outcome.rolledBack = false;
 }
@@ -40,6 +46,7 @@ void StartRun::finish() {
     if (!transaction_) return;
     f_.st.DestConn->commit();
     transaction_ = false;
+    journal_.recordCommitted();
     f_.st.DestConn->setAutoCommit(true);
 }
 
@@ -66,6 +73,7 @@ void StartRun::write(DestRecordset& rs) {
     try {
         rs.update();
     } catch (const KorError& e) {
+        if (!transaction_) journal_.recordOutcome(false);
         if (e.sqlstate().empty()) throw;
         std::string column = rs.culprit(e.description());
         throw KorError(e.number(),
@@ -73,7 +81,11 @@ void StartRun::write(DestRecordset& rs) {
                            (column.empty() ? std::string() : ", column " + column) + ": " +
                            e.description(),
                        e.sqlstate(), e.nativeCode());
+    } catch (...) {
+        if (!transaction_) journal_.recordOutcome(false);
+        throw;
     }
+    if (!transaction_) journal_.recordOutcome(true);
 }
 
 }  // namespace kordb

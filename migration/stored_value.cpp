@@ -83,6 +83,7 @@ bool parseNumber(std::string_view s, double& out) {
 
 struct Stamp {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    std::string fraction;  // digits after the second's point, trailing zeros dropped
     bool hasDate = false, hasTime = false;
 };
 
@@ -107,9 +108,11 @@ bool parseStamp(std::string_view s, Stamp& t) {
             ++i;
             if (!readInt(s, i, 2, 2, t.s)) return false;
             if (i < s.size() && s[i] == '.') {
-                ++i;
+                size_t start = ++i;
                 int frac = 0;
                 if (!readInt(s, i, 1, 9, frac)) return false;
+                t.fraction = std::string(s.substr(start, i - start));
+                while (!t.fraction.empty() && t.fraction.back() == '0') t.fraction.pop_back();
             }
         }
         t.hasTime = true;
@@ -133,14 +136,55 @@ bool parseStamp(std::string_view s, Stamp& t) {
 
 std::string isoOf(const Stamp& t, SQLSMALLINT type) {
     char buf[40];
-    if (type == SQL_TYPE_TIME || type == SQL_TIME || !t.hasDate)
+    const std::string fraction = t.fraction.empty() ? std::string() : "." + t.fraction;
+    if (type == SQL_TYPE_TIME || type == SQL_TIME || !t.hasDate) {
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.h, t.mi, t.s);
-    else if (type == SQL_TYPE_DATE || type == SQL_DATE || (t.h == 0 && t.mi == 0 && t.s == 0))
+        return buf + fraction;
+    }
+    if (type == SQL_TYPE_DATE || type == SQL_DATE ||
+        (t.h == 0 && t.mi == 0 && t.s == 0 && fraction.empty())) {
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.y, t.mo, t.d);
-    else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.y, t.mo, t.d, t.h, t.mi,
-                      t.s);
-    return buf;
+        return buf;
+    }
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.y, t.mo, t.d, t.h, t.mi, t.s);
+    return buf + fraction;
+}
+
+// A plain decimal rounded half away from zero to scale digits after the point, as a decimal
+// column stores it; other text as it is.
+std::string roundedDecimal(const std::string& text, int scale) {
+    std::string c = canonicalDecimal(text);
+    size_t point = c.find('.');
+    if (scale < 0 || point == std::string::npos || c.size() - point - 1 <= size_t(scale) ||
+        c.find_first_not_of("-0123456789.") != std::string::npos)
+        return c;
+    bool negative = c[0] == '-';
+    bool up = c[point + 1 + size_t(scale)] >= '5';
+    std::string digits = c.substr(negative, point - negative) + c.substr(point + 1, size_t(scale));
+    for (size_t i = digits.size(); up && i-- > 0;) {
+        if (digits[i] == '9') {
+            digits[i] = '0';
+        } else {
+            ++digits[i];
+            up = false;
+        }
+    }
+    if (up) digits.insert(digits.begin(), '1');
+    std::string whole = digits.substr(0, digits.size() - size_t(scale));
+    std::string out = (negative ? "-" : "") + (whole.empty() ? "0" : whole);
+    if (scale > 0) out += "." + digits.substr(digits.size() - size_t(scale));
+    return canonicalDecimal(out);
+}
+
+// The decimal text of a number as it travels to a decimal column: its own digits where it has
+// them, else the shortest text that reads back as the same double.
+std::string decimalTextOf(const Value& v, double x) {
+    if (!v.storedText().empty()) return v.storedText();
+    if (v.isText()) {
+        std::string c = canonicalDecimal(trimSpace(v.rawText()));
+        if (c.find_first_not_of("-0123456789.") == std::string::npos) return c;
+    }
+    return formatNumberExact(x);
 }
 
 // The text a value becomes in a text column, as the ODBC layer sends it.
@@ -257,7 +301,11 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
             return Value::text(textForm(v));
         case Kind::Exact: {
             double x = 0;
-            return numberOf(v, x) ? Value::number(roundTo(x, c.digits)) : v;
+            if (!numberOf(v, x)) return v;
+            std::string text = roundedDecimal(decimalTextOf(v, x), c.digits);
+            double rounded = roundTo(x, c.digits);
+            std::from_chars(text.data(), text.data() + text.size(), rounded);
+            return Value::stored(Value::number(rounded), std::move(text));
         }
         case Kind::Integer: {
             double x = 0;
@@ -286,6 +334,10 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
 bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) {
     if (stored.isNull() || v.isNull()) return stored.isNull() && v.isNull();
     Value s = storedForm(c, v);
+    // Decimals the destination gave every digit of are the same only digit for digit.
+    if (kindOf(c.sqlType) == Kind::Exact && stored.isNumber() && s.isNumber() &&
+        !stored.storedText().empty() && !s.storedText().empty())
+        return canonicalDecimal(stored.storedText()) == s.storedText();
     if (stored.isNumber() && s.isNumber()) {
         if (closeEnough(stored.toNumber(), s.toNumber(), c.sqlType)) return true;
         double raw = 0;

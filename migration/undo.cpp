@@ -1,10 +1,13 @@
 #include "migration/undo.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "core/errors.h"
+#include "core/text.h"
 #include "migration/row_writer.h"
 #include "migration/stored_value.h"
 
@@ -14,139 +17,262 @@ namespace {
 
 using Columns = std::vector<std::pair<std::string, Value>>;
 
+// What undo does with one write, decided before anything of its worksheet row is done.
+struct Decision {
+    enum class Act { Delete, Restore, Nothing, Changed } act = Act::Nothing;
+    JournalEntry entry;
+    DestTable* table = nullptr;
+    std::vector<DestRecordset> rows;
+    size_t row = 0;  // the row acted on
+    std::string why;
+};
+
 class Undo {
   public:
-    Undo(Form& f, const JournalFile& j, const std::function<void(const std::string&)>& line,
-         UndoCounts& counts)
-        : f_(f), line_(line), counts_(counts), journal_(f.errorFolder, headerOf(f, j)) {}
-    ~Undo() { f_.outcome.journal = journal_.path(); }
+    Undo(odbc::Connection& conn, JournalReader& journal, const UndoOptions& options)
+        : conn_(conn),
+          options_(options),
+          rolledBack_(journal.header().atomic && !journal.committed()),
+          journal_(journal.path().parent_path(), pathToUtf8(journal.path().stem()) + "_UNDO_",
+                   headerOf(conn, journal)) {}
 
-    void entry(const JournalEntry& e) {
-        DestTable& t = table(e.table, e.keyColumn);
-        std::vector<DestRecordset> rows = t.lookupAll(e.key);
-        std::string where = e.table + " [" + shownValue(e.key) + "]";
-        if (e.row > 0) where += " (row " + std::to_string(e.row) + ")";
-
-        switch (e.op) {
-            case JournalEntry::Op::Insert:
-                if (DestRecordset* rs = holding(t, rows, e.newValues)) {
-                    journal_.recordDelete(*rs);
-                    rs->remove();
-                    ++counts_.deleted;
-                    line_("deleted " + where);
-                } else if (rows.empty()) {
-                    ++counts_.nothing;
-                    line_("nothing to undo " + where + ": the row is not there");
-                } else {
-                    changedSince(t, rows.front(), e.newValues, where);
-                }
-                return;
-            case JournalEntry::Op::Update:
-                if (DestRecordset* rs = holding(t, rows, e.newValues)) {
-                    for (const auto& [column, value] : e.oldValues) rs->set(column, value);
-                    journal_.recordWrite(*rs, 0);
-                    rs->update();
-                    ++counts_.restored;
-                    line_("restored " + where);
-                } else if (holding(t, rows, e.oldValues)) {
-                    ++counts_.nothing;
-                    line_("nothing to undo " + where + ": it holds its previous values");
-                } else if (rows.empty()) {
-                    ++counts_.changed;
-                    line_("changed since " + where + ": the row is gone; left alone");
-                } else {
-                    changedSince(t, rows.front(), e.newValues, where);
-                }
-                return;
-            case JournalEntry::Op::Delete:
-                if (holding(t, rows, e.oldValues)) {
-                    ++counts_.nothing;
-                    line_("nothing to undo " + where + ": the row is there");
-                } else if (!rows.empty() && t.keyIdentifiesRow()) {
-                    ++counts_.changed;
-                    line_("changed since " + where +
-                          ": another row with this key took its place; left alone");
-                } else {
-                    DestRecordset rs = t.newRow();
-                    rs.addNew();
-                    for (const auto& [column, value] : e.oldValues) rs.set(column, value);
-                    journal_.recordWrite(rs, 0);
-                    rs.update();
-                    ++counts_.putBack;
-                    line_("put back " + where);
-                }
-                return;
+    // The writes of one worksheet row, newest first: all of them undone, or none.
+    void group(std::vector<JournalEntry> entries) {
+        std::vector<Decision> decisions;
+        bool changed = false;
+        for (JournalEntry& e : entries) {
+            decisions.push_back(decide(std::move(e)));
+            changed = changed || decisions.back().act == Decision::Act::Changed;
+        }
+        for (Decision& d : decisions) {
+            if (changed) {
+                ++report_.changed;
+                say("changed since " + where(d.entry) + ": " +
+                    (d.act == Decision::Act::Changed ? d.why : "written with a row changed since") +
+                    "; left alone");
+                continue;
+            }
+            act(d);
         }
     }
 
+    // Commits, or rolls back when a row changed since stops the undo.
+    UndoReport finish(odbc::Transaction& tx, const std::function<void(const std::string&)>& line) {
+        bool stop = report_.changed > 0 && !options_.skipChanged;
+        if (stop) {
+            tx.rollback();
+            journal_.discard();
+            report_.deleted = report_.restored = report_.nothing = 0;
+        } else {
+            tx.commit();
+            report_.applied = true;
+            report_.journal = journal_.path();
+        }
+        for (const auto& [isChange, text] : lines_)
+            if (!stop || isChange) line(text);
+        return report_;
+    }
+
+    void abandon() { journal_.discard(); }
+
   private:
-    static JournalHeader headerOf(Form& f, const JournalFile& j) {
-        JournalHeader h = j.header;
-        h.server = f.ui.fieldText(0);
-        h.database = f.ui.fieldText(1);
-        h.undoes = pathToUtf8(j.path.filename());
+    static JournalHeader headerOf(odbc::Connection& conn, JournalReader& j) {
+        JournalHeader h = j.header();
+        h.dbms = conn.dbmsName();
+        h.identity = conn.databaseIdentity();
+        h.atomic = true;
+        h.undoes = pathToUtf8(j.path().filename());
         return h;
+    }
+
+    static std::string where(const JournalEntry& e) {
+        std::string w = e.table + " [" + shownValue(e.key) + "]";
+        if (e.row > 0) w += " (row " + std::to_string(e.row) + ")";
+        return w;
+    }
+
+    void say(std::string text) {
+        bool isChange = text.compare(0, 13, "changed since") == 0;
+        lines_.emplace_back(isChange, std::move(text));
     }
 
     DestTable& table(const std::string& name, const std::string& keyColumn) {
         auto& t = tables_[{name, keyColumn}];
-        if (!t) t = std::make_unique<DestTable>(f_.st.DestConn.get(), name, keyColumn);
+        if (!t) t = std::make_unique<DestTable>(&conn_, name, keyColumn);
         return *t;
     }
 
     // The first row holding every value of values as the write left it.
-    DestRecordset* holding(DestTable& t, std::vector<DestRecordset>& rows, const Columns& values) {
+    static const DestRecordset* holding(DestTable& t, const std::vector<DestRecordset>& rows,
+                                        const Columns& values, size_t& at) {
         const auto& meta = t.columnMeta();
-        for (DestRecordset& rs : rows) {
-            bool all = true;
-            for (const auto& [column, value] : values) {
-                int i = t.columnIndex(column);
-                if (!sameStored(meta[size_t(i)], rs.original()[size_t(i)], value)) {
-                    all = false;
-                    break;
-                }
-            }
-            if (all) return &rs;
+        for (at = 0; at < rows.size(); ++at) {
+            bool all = std::all_of(values.begin(), values.end(), [&](const auto& c) {
+                int i = t.columnIndex(c.first);
+                return sameStored(meta[size_t(i)], rows[at].original()[size_t(i)], c.second);
+            });
+            if (all) return &rows[at];
         }
         return nullptr;
     }
 
-    void changedSince(DestTable& t, const DestRecordset& rs, const Columns& written,
-                      const std::string& where) {
+    static std::string difference(DestTable& t, const DestRecordset& rs, const Columns& written) {
         const auto& meta = t.columnMeta();
-        std::string what;
         for (const auto& [column, value] : written) {
             int i = t.columnIndex(column);
             const Value& now = rs.original()[size_t(i)];
-            if (sameStored(meta[size_t(i)], now, value)) continue;
-            what = column + " is " + shownValue(now) + ", the run wrote " +
-                   shownValue(storedForm(meta[size_t(i)], value));
-            break;
+            if (!sameStored(meta[size_t(i)], now, value))
+                return column + " is " + shownValue(now) + ", the run wrote " +
+                       shownValue(storedForm(meta[size_t(i)], value));
         }
-        ++counts_.changed;
-        line_("changed since " + where + ": " + what + "; left alone");
+        return "it differs";
     }
 
-    Form& f_;
-    const std::function<void(const std::string&)>& line_;
-    UndoCounts& counts_;
+    Decision decide(JournalEntry e) {
+        Decision d;
+        d.entry = std::move(e);
+        const JournalEntry& en = d.entry;
+        if (rolledBack_) {
+            d.why = "the run was rolled back";
+            return d;
+        }
+        if (en.outcome == JournalEntry::Outcome::Failed) {
+            d.why = "the write was refused";
+            return d;
+        }
+        DestTable& t = table(en.table, en.keyColumn);
+        d.table = &t;
+        d.rows = t.lookupAll(en.key);
+        size_t at = 0;
+        if (en.op == JournalEntry::Op::Insert) {
+            if (holding(t, d.rows, en.newValues, at)) {
+                d.act = Decision::Act::Delete;
+                d.row = at;
+            } else if (d.rows.empty()) {
+                d.why = "the row is not there";
+            } else {
+                d.act = Decision::Act::Changed;
+                d.why = difference(t, d.rows.front(), en.newValues);
+            }
+            return d;
+        }
+        if (holding(t, d.rows, en.newValues, at)) {
+            d.act = Decision::Act::Restore;
+            d.row = at;
+        } else if (holding(t, d.rows, en.oldValues, at)) {
+            d.why = "it holds its previous values";
+        } else if (d.rows.empty()) {
+            d.act = Decision::Act::Changed;
+            d.why = "the row is gone";
+        } else {
+            d.act = Decision::Act::Changed;
+            d.why = difference(t, d.rows.front(), en.newValues);
+        }
+        return d;
+    }
+
+    void act(Decision& d) {
+        const JournalEntry& e = d.entry;
+        switch (d.act) {
+            case Decision::Act::Delete: {
+                DestRecordset& rs = d.rows[d.row];
+                journal_.recordDelete(rs);
+                rs.remove();
+                ++report_.deleted;
+                say("deleted " + where(e));
+                return;
+            }
+            case Decision::Act::Restore: {
+                DestRecordset& rs = d.rows[d.row];
+                for (const auto& [column, value] : e.oldValues) rs.set(column, value);
+                journal_.recordWrite(rs, 0);
+                rs.update();
+                ++report_.restored;
+                say("restored " + where(e));
+                return;
+            }
+            case Decision::Act::Nothing:
+                ++report_.nothing;
+                say("nothing to undo " + where(e) + ": " + d.why);
+                return;
+            case Decision::Act::Changed:
+                return;  // left with its group
+        }
+    }
+
+    odbc::Connection& conn_;
+    const UndoOptions& options_;
+    const bool rolledBack_;  // an atomic run that never committed stored nothing
     Journal journal_;
+    UndoReport report_;
+    std::vector<std::pair<bool, std::string>> lines_;
     std::map<std::pair<std::string, std::string>, std::unique_ptr<DestTable>> tables_;
 };
 
 }  // namespace
 
-void UndoJournal(Form& f, const JournalFile& journal,
-                 const std::function<void(const std::string&)>& line, UndoCounts& counts) {
-    f.outcome.journal.clear();
-    Undo undo(f, journal, line, counts);
-    for (auto it = journal.entries.rbegin(); it != journal.entries.rend(); ++it) undo.entry(*it);
+std::string otherDestination(const JournalHeader& h, odbc::Connection& conn,
+                             const std::string& server, const std::string& database) {
+    if (!h.dbms.empty() && !equalsNoCase(h.dbms, conn.dbmsName()))
+        return "it was written against " + h.dbms + ", this is " + conn.dbmsName();
+    if (!h.identity.empty()) {
+        std::string here = conn.databaseIdentity();
+        if (!here.empty())
+            return here == h.identity ? std::string()
+                                      : "it was written against database " + h.database + " on " +
+                                            h.server + " (" + h.identity + "), this is " + here;
+    }
+    if (!equalsNoCase(h.server, server) || !equalsNoCase(h.database, database))
+        return "it was written against database " + h.database + " on " + h.server + ", this is " +
+               database + " on " + server;
+    return {};
 }
 
-std::string undoSummary(const UndoCounts& c) {
-    return "undo: " + std::to_string(c.deleted) + " deleted, " + std::to_string(c.restored) +
-           " restored, " + std::to_string(c.putBack) + " put back, " + std::to_string(c.nothing) +
-           " nothing to undo, " + std::to_string(c.changed) + " changed since (left alone)";
+void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
+    for (const auto& [table, columns] : journal.columnsNamed()) {
+        std::vector<odbc::ColumnMeta> catalog = conn.columnsOf(table);
+        if (catalog.empty())
+            throw KorError(errnum::kBadFormat, "The undo journal \"" + pathToUtf8(journal.path()) +
+                                                   "\" names table " + table +
+                                                   ", which the destination does not have.");
+        for (const std::string& c : columns)
+            if (std::none_of(catalog.begin(), catalog.end(),
+                             [&](const odbc::ColumnMeta& m) { return equalsNoCase(m.name, c); }))
+                throw KorError(errnum::kBadFormat, "The undo journal \"" +
+                                                       pathToUtf8(journal.path()) +
+                                                       "\" names column " + c + " of " + table +
+                                                       ", which the destination does not have.");
+    }
+}
+
+UndoReport undoJournal(odbc::Connection& conn, JournalReader& journal, const UndoOptions& options,
+                       const std::function<void(const std::string&)>& line) {
+    Undo undo(conn, journal, options);
+    try {
+        odbc::Transaction tx(conn);
+        // Newest first, a worksheet row's writes together.
+        for (size_t end = journal.size(); end > 0;) {
+            std::vector<JournalEntry> group;
+            group.push_back(journal.entry(--end));
+            while (end > 0 && group.front().row > 0) {
+                JournalEntry before = journal.entry(end - 1);
+                if (before.row != group.front().row) break;
+                group.push_back(std::move(before));
+                --end;
+            }
+            undo.group(std::move(group));
+        }
+        return undo.finish(tx, line);
+    } catch (...) {
+        undo.abandon();
+        throw;
+    }
+}
+
+std::string undoSummary(const UndoReport& r) {
+    return "undo: " + std::to_string(r.deleted) + " deleted, " + std::to_string(r.restored) +
+           " restored, " + std::to_string(r.nothing) + " nothing to undo, " +
+           std::to_string(r.changed) + " changed since (left alone)";
 }
 
 }  // namespace kordb

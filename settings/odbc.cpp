@@ -4,6 +4,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -102,10 +103,22 @@ bool isNumericType(SQLSMALLINT t) {
     }
 }
 
+// ".678901" for the nanoseconds a stamp carries: as many digits as hold something.
+std::string fractionText(SQLUINTEGER nanos) {
+    if (nanos == 0 || nanos >= 1000000000) return {};
+    char buf[12];
+    std::snprintf(buf, sizeof buf, ".%09u", unsigned(nanos));
+    std::string f = buf;
+    while (f.back() == '0') f.pop_back();
+    return f;
+}
+
 std::string isoFromStamp(const SQL_TIMESTAMP_STRUCT& t, SQLSMALLINT type) {
     char buf[40];
+    std::string fraction = fractionText(t.fraction);
     if (type == SQL_TYPE_DATE || type == SQL_DATE) {
         std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", t.year, t.month, t.day);
+        fraction.clear();
     } else if (type == SQL_TYPE_TIME || type == SQL_TIME) {
         std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", t.hour, t.minute, t.second);
     } else if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.fraction == 0) {
@@ -114,24 +127,54 @@ std::string isoFromStamp(const SQL_TIMESTAMP_STRUCT& t, SQLSMALLINT type) {
         std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day,
                       t.hour, t.minute, t.second);
     }
-    return buf;
+    return buf + fraction;
 }
 
-bool parseIso(const std::string& s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool& hasTime) {
+bool readDigits(std::string_view s, size_t& i, size_t minDigits, size_t maxDigits, int& out) {
+    size_t start = i;
+    out = 0;
+    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9')
+        out = out * 10 + (s[i++] - '0');
+    return i - start >= minDigits;
+}
+
+// "YYYY-MM-DD", "YYYY-MM-DD[T ]HH:MM:SS[.fffffffff]" or "HH:MM:SS[.f...]", nothing after.
+bool parseIso(std::string_view s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool& hasTime,
+              int* fractionDigits = nullptr) {
     t = {};
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
     hasDate = hasTime = false;
-    if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) == 6 ||
-        std::sscanf(s.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &se) == 6) {
-        hasDate = hasTime = true;
-    } else if (std::sscanf(s.c_str(), "%d-%d-%d", &y, &mo, &d) == 3) {
+    size_t i = 0;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+    bool timeOnly = s.size() >= 3 && s[2] == ':';
+    if (!timeOnly) {
+        if (!readDigits(s, i, 4, 4, y) || i >= s.size() || s[i++] != '-' ||
+            !readDigits(s, i, 1, 2, mo) || i >= s.size() || s[i++] != '-' ||
+            !readDigits(s, i, 1, 2, d))
+            return false;
         hasDate = true;
-    } else if (std::sscanf(s.c_str(), "%d:%d:%d", &h, &mi, &se) == 3) {
-        hasTime = true;
-        y = 1899, mo = 12, d = 30;
+        if (i < s.size() && (s[i] == 'T' || s[i] == ' ')) ++i;
     } else {
-        return false;
+        y = 1899, mo = 12, d = 30;
     }
+    if (i < s.size()) {
+        if (!readDigits(s, i, 1, 2, h) || i >= s.size() || s[i++] != ':' ||
+            !readDigits(s, i, 2, 2, mi) || i >= s.size() || s[i++] != ':' ||
+            !readDigits(s, i, 2, 2, se))
+            return false;
+        hasTime = true;
+        if (i < s.size() && s[i] == '.') {
+            size_t start = ++i;
+            SQLUINTEGER nanos = 0;
+            while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 9)
+                nanos = nanos * 10 + SQLUINTEGER(s[i++] - '0');
+            if (i == start) return false;
+            if (fractionDigits) *fractionDigits = int(i - start);
+            for (size_t n = i - start; n < 9; ++n) nanos *= 10;
+            t.fraction = nanos;
+        }
+    }
+    if (i != s.size() || (!hasDate && !hasTime)) return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
     t.year = SQLSMALLINT(y);
     t.month = SQLUSMALLINT(mo);
     t.day = SQLUSMALLINT(d);
@@ -139,6 +182,15 @@ bool parseIso(const std::string& s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool
     t.minute = SQLUSMALLINT(mi);
     t.second = SQLUSMALLINT(se);
     return true;
+}
+
+bool isExactType(SQLSMALLINT t) {
+    return t == SQL_NUMERIC || t == SQL_DECIMAL;
+}
+
+bool isIntegerType(SQLSMALLINT t) {
+    return t == SQL_INTEGER || t == SQL_SMALLINT || t == SQL_TINYINT || t == SQL_BIGINT ||
+           t == SQL_BIT;
 }
 
 }  // namespace
@@ -201,6 +253,7 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     dbmsName_ = toUpper(info(SQL_DBMS_NAME));
     // The SQLite driver keeps text as UTF-8 and has no wide entry points.
     wide_ = !contains(driverName_, "sqlite");
+    typeless_ = dbmsName_.find("SQLITE") != std::string::npos;
 }
 
 std::string Connection::info(SQLUSMALLINT what) {
@@ -302,6 +355,62 @@ void Connection::commit() {
 
 void Connection::rollback() {
     check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_, "Rollback");
+}
+
+std::string Connection::databaseIdentity() {
+    const bool postgres = dbmsName_.find("POSTGRES") != std::string::npos;
+    const bool sqlServer = dbmsName_.find("SQL SERVER") != std::string::npos;
+    std::vector<std::string> queries;
+    if (postgres) {
+        queries = {
+            "SELECT (SELECT system_identifier::text FROM pg_control_system()) || '/' || "
+            "oid::text FROM pg_database WHERE datname = current_database()",
+            "SELECT oid::text || '/' || datname FROM pg_database WHERE datname = "
+            "current_database()"};
+    } else if (sqlServer) {
+        queries = {
+            "SELECT @@SERVERNAME + '/' + CONVERT(nvarchar(36), service_broker_guid) + "
+            "'/' + DB_NAME() FROM sys.databases WHERE database_id = DB_ID()"};
+    } else if (typeless_) {
+        queries = {"SELECT file FROM pragma_database_list WHERE name = 'main'"};
+    }
+    for (const std::string& q : queries) {
+        try {
+            Statement st(*this);
+            st.execDirect(q);
+            auto rows = st.fetchAll();
+            if (!rows.empty() && !rows[0].empty() && !rows[0][0].toText().empty())
+                return rows[0][0].toText();
+        } catch (const KorError&) {
+            // Not offered to this login: the next way, or none.
+        }
+    }
+    return {};
+}
+
+Transaction::Transaction(Connection& conn) : conn_(conn) {
+    conn_.setAutoCommit(false);
+}
+
+Transaction::~Transaction() {
+    if (!open_) return;
+    try {
+        rollback();
+    } catch (const std::exception&) {
+        // The engine drops an unfinished transaction when the connection closes.
+    }
+}
+
+void Transaction::commit() {
+    conn_.commit();
+    open_ = false;
+    conn_.setAutoCommit(true);
+}
+
+void Transaction::rollback() {
+    open_ = false;
+    conn_.rollback();
+    conn_.setAutoCommit(true);
 }
 
 // Names listed by the driver manager: data sources or drivers.
@@ -455,7 +564,8 @@ void Statement::bindNumber(Param& p, double d, Binding& b) const {
 
 void Statement::bindDate(Param& p, const std::string& iso, Binding& b) const {
     bool hasDate = false, hasTime = false;
-    if (isCharType(b.sqlType) || !parseIso(iso, p.stamp, hasDate, hasTime)) {
+    int fraction = 0;
+    if (isCharType(b.sqlType) || !parseIso(iso, p.stamp, hasDate, hasTime, &fraction)) {
         bindText(p, iso, b);
         return;
     }
@@ -464,8 +574,11 @@ void Statement::bindDate(Param& p, const std::string& iso, Binding& b) const {
     p.indicator = sizeof p.stamp;
     if (b.sqlType == SQL_UNKNOWN_TYPE)
         b.sqlType = (hasDate && !hasTime) ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
-    b.size = b.sqlType == SQL_TYPE_DATE ? 10 : b.sqlType == SQL_TYPE_TIME ? 8 : 19;
-    b.digits = 0;
+    // The digits of a date-time are those of its fraction of a second.
+    b.digits = b.sqlType == SQL_TYPE_DATE ? 0 : SQLSMALLINT(fraction);
+    b.size = b.sqlType == SQL_TYPE_DATE   ? 10
+             : b.sqlType == SQL_TYPE_TIME ? 8
+                                          : SQLULEN(19 + (fraction ? fraction + 1 : 0));
 }
 
 void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
@@ -497,6 +610,33 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
     }
     check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, b.cType, b.sqlType, b.size,
                            b.digits, b.data, b.bufLen, &p->indicator),
+          SQL_HANDLE_STMT, stmt_);
+}
+
+void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
+                           SQLSMALLINT digits) {
+    const std::string& text = value.storedText();
+    if (text.empty() || isCharType(sqlType) || sqlType == SQL_UNKNOWN_TYPE) {
+        bind(index, value, sqlType, size, digits);
+        return;
+    }
+    if (params_.size() < size_t(index)) params_.resize(size_t(index));
+    auto& p = params_[size_t(index - 1)];
+    p = std::make_unique<Param>();
+    p->narrow = text;
+    p->indicator = SQLLEN(p->narrow.size());
+    // The engine converts its own text back to the column's type: nothing is lost on the way.
+    // An engine without types keeps whatever text it is given, so it gets the text as text.
+    SQLSMALLINT target = conn_.typeless_ ? SQLSMALLINT(SQL_VARCHAR) : sqlType;
+    SQLULEN targetSize = conn_.typeless_ ? std::max<SQLULEN>(p->narrow.size(), 1) : size;
+    if (isDateType(target)) {
+        // A date-time's size counts its characters, fraction included.
+        size_t point = text.find('.');
+        digits = point == std::string::npos ? 0 : SQLSMALLINT(text.size() - point - 1);
+        targetSize = std::max<SQLULEN>(targetSize, text.size());
+    }
+    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, SQL_C_CHAR, target,
+                           targetSize, digits, p->narrow.data(), p->indicator, &p->indicator),
           SQL_HANDLE_STMT, stmt_);
 }
 
@@ -546,16 +686,45 @@ Value Statement::getData(int col) {
     SQLUSMALLINT n = SQLUSMALLINT(col + 1);
     SQLSMALLINT type = columns_[size_t(col)].sqlType;
     SQLLEN ind = 0;
+    if (isIntegerType(type)) {
+        long long i = 0;
+        check(SQLGetData(stmt_, n, SQL_C_SBIGINT, &i, 0, &ind), SQL_HANDLE_STMT, stmt_);
+        if (ind == SQL_NULL_DATA) return Value::null();
+        Value v = Value::number(double(i));
+        // Beyond 2^53 a double no longer holds every integer.
+        return (i > (1LL << 53) || i < -(1LL << 53)) ? Value::stored(v, std::to_string(i)) : v;
+    }
+    // A decimal as the engine writes it keeps every digit; an engine without decimals holds
+    // a double, which its own text would round.
+    if (isExactType(type) && !conn_.typeless_) {
+        char buf[128];
+        check(SQLGetData(stmt_, n, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT, stmt_);
+        if (ind == SQL_NULL_DATA) return Value::null();
+        std::string text = canonicalDecimal(
+            std::string_view(buf, std::min(sizeof buf - 1, size_t(std::max<SQLLEN>(ind, 0)))));
+        double d = 0;
+        auto r = std::from_chars(text.data(), text.data() + text.size(), d);
+        if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return Value::text(text);
+        return Value::stored(Value::number(d), std::move(text));
+    }
     if (isNumericType(type)) {
         double d = 0;
         check(SQLGetData(stmt_, n, SQL_C_DOUBLE, &d, 0, &ind), SQL_HANDLE_STMT, stmt_);
         return ind == SQL_NULL_DATA ? Value::null() : Value::number(d);
     }
     if (isDateType(type)) {
+        // Read as the engine's text: it keeps the fraction of a second, and an engine without
+        // date types gives back exactly the text it holds.
+        char buf[64];
+        check(SQLGetData(stmt_, n, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT, stmt_);
+        if (ind == SQL_NULL_DATA) return Value::null();
+        std::string raw(buf, std::min(sizeof buf - 1, size_t(std::max<SQLLEN>(ind, 0))));
         SQL_TIMESTAMP_STRUCT t{};
-        check(SQLGetData(stmt_, n, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &ind), SQL_HANDLE_STMT,
-              stmt_);
-        return ind == SQL_NULL_DATA ? Value::null() : Value::date(isoFromStamp(t, type));
+        bool hasDate = false, hasTime = false;
+        if (!parseIso(raw, t, hasDate, hasTime)) return Value::stored(Value::date(raw), raw);
+        SQLSMALLINT shown = hasDate ? (hasTime ? type : SQL_TYPE_DATE) : SQL_TYPE_TIME;
+        if (type == SQL_TYPE_DATE || type == SQL_DATE) shown = type;
+        return Value::stored(Value::date(isoFromStamp(t, shown)), std::move(raw));
     }
     // Text, and anything else as its text form, read in pieces for long values.
     if (conn_.wideText()) {

@@ -71,6 +71,11 @@ class Connection {
     // The catalog's columns of table, in table order; empty when the driver lists none.
     std::vector<ColumnMeta> columnsOf(const std::string& table);
 
+    // What tells this database from a copy of it elsewhere, where the engine offers it (the
+    // cluster's system identifier and the database's object id, the server's name and the
+    // database's broker id, the database file); empty when it offers none.
+    std::string databaseIdentity();
+
     // Autocommit off starts a transaction that lasts until commit or rollback.
     void setAutoCommit(bool on);
     void commit();
@@ -87,10 +92,28 @@ class Connection {
     SQLHDBC dbc_ = SQL_NULL_HDBC;
     bool open_ = false;
     bool wide_ = true;
+    bool typeless_ = false;  // the engine keeps any value in any column, as it was given
     std::string quote_ = "\"";
     std::string driverName_;
     std::string dbmsName_;
     int timeout_ = kStatementTimeoutSeconds;
+};
+
+// A transaction from construction on: rolled back when it ends without commit(), so that no
+// way out of a scope leaves half of it stored; autocommit comes back on either way.
+class Transaction {
+  public:
+    explicit Transaction(Connection& conn);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+    // Rolls back now, reporting a failure the destructor would have to swallow.
+    void rollback();
+
+  private:
+    Connection& conn_;
+    bool open_ = true;
 };
 
 struct ColumnInfo {
@@ -112,6 +135,10 @@ class Statement {
     // when known, so that the driver converts to it.
     void bind(int index, const Value& value, SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE,
               SQLULEN size = 0, SQLSMALLINT digits = 0);
+    // Binds a value read from a destination column back to a column of that type, through the
+    // engine's own text of it where it has one, so that the column gets exactly that value.
+    void bindStored(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
+                    SQLSMALLINT digits);
     void execute();
     void execDirect(const std::string& sql);
     // The catalog's primary-key columns of table, in key order.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/files.h"
 
 namespace kordb {
 
@@ -13,24 +14,6 @@ namespace {
 
 // Large enough that a worksheet's worth of lines costs a handful of writes.
 constexpr size_t kBufferSize = 1 << 16;
-
-std::FILE* openForAppend(const fs::path& path) {
-#ifdef _WIN32
-    return ::_wfopen(path.c_str(), L"ab");
-#else
-    return std::fopen(path.c_str(), "ab");
-#endif
-}
-
-// Paths from and to UTF-8 text, whatever the platform's own encoding.
-fs::path pathFromUtf8(const std::string& s) {
-    return fs::path(std::u8string(s.begin(), s.end()));
-}
-
-std::string pathToUtf8(const fs::path& p) {
-    std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
 
 }  // namespace
 
@@ -58,7 +41,7 @@ void ErrorFileWriter::append(std::string_view suffix, std::string_view line) {
         suffix_ = suffix;
         path_ = errorFilePath(form_, suffix);
         errno = 0;
-        file_ = openForAppend(path_);
+        file_ = openPrivate(path_, false);
         if (!file_) fail("cannot be opened for appending", errno);
         std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
     }

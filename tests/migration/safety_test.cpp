@@ -63,15 +63,28 @@ class Safety : public MigrationTest {
         else
             MigrateMasterTable(form);
     }
-    UndoCounts undo(const fs::path& journal, Lines* lines = nullptr) {
-        UndoCounts counts;
-        UndoJournal(
-            form, readJournal(journal),
-            [&](const std::string& l) {
-                if (lines) lines->push_back(l);
-            },
-            counts);
-        return counts;
+    UndoReport undo(const fs::path& journal, Lines* lines = nullptr, bool skipChanged = false) {
+        JournalReader reader(journal);
+        UndoOptions options;
+        options.skipChanged = skipChanged;
+        return undoJournal(*form.st.DestConn, reader, options, [&](const std::string& l) {
+            if (lines) lines->push_back(l);
+        });
+    }
+    // Every row of table as the engine itself writes it, in one order: what undo must give
+    // back byte for byte.
+    Rows exact(const std::string& table) {
+        std::string sql = "SELECT CAST(t AS text) FROM " + table + " t";
+        if (!isPostgres()) {
+            std::string cols;
+            for (const auto& r : rows("SELECT name FROM pragma_table_info('" + table + "')"))
+                cols +=
+                    (cols.empty() ? "" : "||'|'||") + ("typeof(" + r[0] + ")||quote(" + r[0] + ")");
+            sql = "SELECT " + cols + " FROM " + table;
+        }
+        Rows r = rows(sql);
+        std::sort(r.begin(), r.end());
+        return r;
     }
     std::string item(const std::string& code, const std::string& column) {
         return one("SELECT " + column + " FROM KINV_MT_ITEM WHERE ItemCode='" + code + "'");
@@ -153,7 +166,7 @@ TEST_P(Safety, PlanDescribesEveryRowAndWritesNothing) {
     }
 }
 
-TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailureAndCanItselfBeUndone) {
+TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailure) {
     exec(
         "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, AppCode, BasedUnitPrice, DateCreated, "
         "TrsOutlet, StockOnHand) VALUES ('A1', 'Old', 'OLD', 1.25, '2001-02-03 04:05:06', 'X', "
@@ -188,8 +201,7 @@ TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailureAndCanItselfBeUndone) {
         start();
         EXPECT_EQ(ui.boxes.empty(), c.sheet == "KINV_MT_ITEM" && !c.fails)
             << ::testing::PrintToString(ui.boxTexts());
-        const auto afterRun = dump();
-        ASSERT_NE(afterRun, before);
+        ASSERT_NE(dump(), before);
 
         fs::path journal = form.outcome.journal;
         ASSERT_FALSE(journal.empty());
@@ -199,49 +211,117 @@ TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailureAndCanItselfBeUndone) {
                              std::regex(R"(book\.xls_Migrate_UNDO_\d{8}-\d{6}(-\d+)?\.jsonl)")))
             << journal;
 
-        UndoCounts counts = undo(journal);
-        EXPECT_EQ(counts.changed, 0);
-        EXPECT_EQ(counts.nothing, c.fails ? 1 : 0) << "the write that failed";
+        Lines lines;
+        UndoReport report = undo(journal, &lines);
+        EXPECT_TRUE(report.applied);
+        EXPECT_EQ(report.changed, 0);
+        EXPECT_EQ(report.nothing, c.fails ? 1 : 0) << "the write that failed";
+        if (c.fails) {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines[0],
+                      "nothing to undo KINV_MT_ITEM [NULL] (row 4): the write was refused");
+        }
         EXPECT_EQ(dump(), before);
 
-        fs::path undoJournal = form.outcome.journal;
-        ASSERT_FALSE(undoJournal.empty());
-        ASSERT_NE(undoJournal, journal);
-        counts = undo(undoJournal);
-        EXPECT_EQ(counts.changed, 0);
-        EXPECT_EQ(dump(), afterRun) << "the undo taken back";
-        undo(form.outcome.journal);
-        EXPECT_EQ(dump(), before);
+        // The undo's own record lies beside the journal, named after it, and is no journal of
+        // a migration to take back in turn.
+        ASSERT_FALSE(report.journal.empty());
+        EXPECT_EQ(report.journal.parent_path(), journal.parent_path());
+        EXPECT_EQ(report.journal.filename().string().rfind(journal.stem().string() + "_UNDO_", 0),
+                  0u);
+        EXPECT_THROW(JournalReader{report.journal}, KorError);
     }
 }
 
-TEST_P(Safety, UndoLeavesARowChangedSinceAlone) {
+TEST_P(Safety, UndoRestoresEveryValueExactly) {
+    // Values at the edges of what the columns hold, each given back by the undo.
+    const std::string stamp = isPostgres() ? "2020-01-02 03:04:05.678901" : "2021-05-05";
+    // The SQLite driver hands doubles over as 15 digits: there, values that fit them.
+    const std::string big = isPostgres() ? "99999999999999.9999" : "9999999999.9999";
+    const std::string odd = isPostgres() ? "12345678901234.5678" : "1234567890.5678";
+    exec(
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, AppCode, BasedUnitPrice, BasedUnitCost, "
+        "MinBasedUnitPrice, AdvPrice1, DateCreated, PosDescription) VALUES ('A1', "
+        "'Sm\u00f8rrebr\u00f8d \u4e2d\u6587 \U0001F600', 'it''s', " +
+        big + ", " + odd + ", -0.0001, NULL, '" + stamp +
+        "', 'a\tb\nc');"
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, BasedUnitPrice) VALUES ('A2', NULL, -" +
+        big +
+        ");"
+        "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('A1', 'P''Q')");
+    const Rows items = exact("KINV_MT_ITEM"), plus = exact("KINV_MT_PLU");
+    sheet("KINV_MT_ITEM", itemHeader(),
+          {{{"ItemCode", str("A1")},
+            {"ItemName", str("New")},
+            {"BasedUnitPrice", num(1)},
+            {"BasedUnitCost", num(2)},
+            {"MinBasedUnitPrice", num(3)},
+            {"AdvPrice1", num(4)},
+            {"PluCode", str("P1")}},
+           {{"ItemCode", str("A2")}, {"ItemName", str("Two")}, {"BasedUnitPrice", num(0.3)}},
+           {{"ItemCode", str("A3")}, {"ItemName", str("Three")}}});
+    start();
+    ASSERT_TRUE(ui.boxes.empty()) << ::testing::PrintToString(ui.boxTexts());
+    ASSERT_NE(exact("KINV_MT_ITEM"), items);
+
+    UndoReport report = undo(form.outcome.journal);
+    EXPECT_EQ(undoSummary(report),
+              "undo: 3 deleted, 3 restored, 0 nothing to undo, 0 changed since (left alone)");
+    EXPECT_EQ(exact("KINV_MT_ITEM"), items);
+    EXPECT_EQ(exact("KINV_MT_PLU"), plus);
+}
+
+TEST_P(Safety, RowChangedSinceStopsTheUndoOrIsLeftWithItsPluRow) {
     exec(
         "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, AppCode) VALUES ('A1', 'Old', 'OLD');"
         "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('A1', 'OLDP')");
     sheet("KINV_MT_ITEM", itemHeader(),
           {{{"ItemCode", str("A1")}, {"PluCode", str("P1")}},
-           {{"ItemCode", str("B2")}, {"ItemName", str("Bun")}}});
+           {{"ItemCode", str("B2")}, {"ItemName", str("Bun")}},
+           {{"ItemCode", str("C3")}, {"ItemName", str("Cat")}}});
     start();
     ASSERT_TRUE(ui.boxes.empty()) << ::testing::PrintToString(ui.boxTexts());
+    // A written column edited by hand, and a column the run never wrote moved on (a sale).
     exec(
         "UPDATE KINV_MT_ITEM SET AppCode='HAND' WHERE ItemCode='A1';"
-        "UPDATE KINV_MT_ITEM SET ItemName='Edited' WHERE ItemCode='B2'");
-
-    Lines lines;
-    UndoCounts counts = undo(form.outcome.journal, &lines);
-    EXPECT_EQ(undoSummary(counts),
-              "undo: 1 deleted, 1 restored, 0 put back, 0 nothing to undo, 2 changed since "
-              "(left alone)");
-    EXPECT_EQ(lines, (Lines{"deleted KINV_MT_PLU [B2] (row 3)",
-                            "changed since KINV_MT_ITEM [B2] (row 3): ItemName is Edited, the run "
-                            "wrote Bun; left alone",
-                            "restored KINV_MT_PLU [A1] (row 2)",
-                            "changed since KINV_MT_ITEM [A1] (row 2): AppCode is HAND, the run "
-                            "wrote NIL; left alone"}));
-    EXPECT_EQ(rows("SELECT ItemCode, ItemName, AppCode FROM KINV_MT_ITEM ORDER BY ItemCode"),
-              (Rows{{"A1", "Old", "HAND"}, {"B2", "Edited", "NIL"}}));
-    EXPECT_EQ(rows("SELECT ItemCode, PluCode FROM KINV_MT_PLU"), (Rows{{"A1", "OLDP"}}));
+        "UPDATE KINV_MT_ITEM SET StockOnHand=5 WHERE ItemCode='B2'");
+    const auto changed = dump();
+    // Names the run did not write come as the engine spells them.
+    const std::string stock = isPostgres() ? "stockonhand" : "StockOnHand";
+    const Lines leftAlone = {
+        "changed since KINV_MT_PLU [B2] (row 3): written with a row changed since; left alone",
+        "changed since KINV_MT_ITEM [B2] (row 3): " + stock + " is 5, the run wrote 0; left alone",
+        "changed since KINV_MT_PLU [A1] (row 2): written with a row changed since; left alone",
+        "changed since KINV_MT_ITEM [A1] (row 2): AppCode is HAND, the run wrote NIL; left "
+        "alone"};
+    Lines withRest = {"deleted KINV_MT_PLU [C3] (row 4)", "deleted KINV_MT_ITEM [C3] (row 4)"};
+    withRest.insert(withRest.end(), leftAlone.begin(), leftAlone.end());
+    struct Case {
+        bool skipChanged;
+        Lines lines;
+        std::string summary;
+    };
+    const Case cases[] = {
+        {false, leftAlone,
+         "undo: 0 deleted, 0 restored, 0 nothing to undo, 4 changed since (left alone)"},
+        {true, withRest,
+         "undo: 2 deleted, 0 restored, 0 nothing to undo, 4 changed since (left alone)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.skipChanged ? "--skip-changed" : "by default");
+        Lines lines;
+        UndoReport report = undo(form.outcome.journal, &lines, c.skipChanged);
+        EXPECT_EQ(report.applied, c.skipChanged);
+        EXPECT_EQ(undoSummary(report), c.summary);
+        EXPECT_EQ(lines, c.lines);
+        if (!c.skipChanged) {
+            EXPECT_EQ(dump(), changed) << "nothing changes";
+        }
+    }
+    EXPECT_EQ(rows("SELECT ItemCode, AppCode, StockOnHand FROM KINV_MT_ITEM ORDER BY ItemCode"),
+              (Rows{{"A1", "HAND", "0"}, {"B2", "NIL", "5"}}));
+    EXPECT_EQ(rows("SELECT ItemCode, PluCode FROM KINV_MT_PLU ORDER BY ItemCode"),
+              (Rows{{"A1", "P1"}, {"B2", "B2"}}));
 }
 
 TEST_P(Safety, AtomicRunStoresAllOrNothing) {

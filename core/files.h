@@ -1,0 +1,19 @@
+#pragma once
+// Files that hold what the operator's data holds: created readable by their owner only.
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace kordb {
+
+// Opens file for writing, created with owner-only access whatever the umask. exclusive: fails
+// with errno EEXIST when it exists already, so that no other file is ever written into;
+// otherwise appends to what it holds.
+std::FILE* openPrivate(const std::filesystem::path& file, bool exclusive);
+
+// Paths from and to UTF-8 text, whatever the platform's own encoding.
+std::filesystem::path pathFromUtf8(const std::string& s);
+std::string pathToUtf8(const std::filesystem::path& p);
+
+}  // namespace kordb
