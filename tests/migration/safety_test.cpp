@@ -324,6 +324,122 @@ TEST_P(Safety, RowChangedSinceStopsTheUndoOrIsLeftWithItsPluRow) {
               (Rows{{"A1", "P1"}, {"B2", "B2"}}));
 }
 
+TEST_P(Safety, JournalOfAnythingButThisRunIsRefusedBeforeAnythingRuns) {
+    exec(
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old');"
+        "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('A1', 'OLDP');"
+        "INSERT INTO KLED_MT_DEBTOR (DebtorCode) VALUES ('D1')");
+    sheet("KINV_MT_ITEM", itemHeader(),
+          {{{"ItemCode", str("A1")}, {"ItemName", str("New")}},
+           {{"ItemCode", str("B2")}, {"ItemName", str("Bun")}}});
+    start();
+    ASSERT_TRUE(ui.boxes.empty()) << ::testing::PrintToString(ui.boxTexts());
+    const fs::path journal = form.outcome.journal;
+    const std::string text = readFile(journal);
+    const auto stored = dump();
+
+    // Each edit, and the refusal it meets (empty: the journal is still taken).
+    struct Case {
+        std::string pattern, replacement, refusal;
+    };
+    const Case cases[] = {
+        {R"("key":"B2","new":\{.*\}\})", R"("key":"B2","new":{}})", "\"new\" names no column"},
+        {R"("table":"KINV_MT_PLU")", R"("table":"KLED_MT_DEBTOR")",
+         "table \"KLED_MT_DEBTOR\" is not one a migration of sheet \"KINV_MT_ITEM\" writes"},
+        {R"("op":"insert")", R"("op":"delete")", "a deletion, which no migration writes"},
+        {R"x(("old":\{)"ItemName")x", R"x($1"StockOnHand")x", "\"old\" and \"new\" name different"},
+        {R"x("ItemName":"Old"(.*?)"ItemName":"New")x", R"x("StockOnHand":1$1"StockOnHand":2)x",
+         "column \"StockOnHand\" of KINV_MT_ITEM is not one a migration changes"},
+        {R"("keyColumn":"ItemCode")", R"("keyColumn":"ItemName")", "\"keyColumn\" of"},
+        {R"("sheet":"KINV_MT_ITEM")", R"("sheet":"KINV_MT_ITEM","Sheet":"X")", "given twice"},
+        {R"("sheet":"KINV_MT_ITEM")", R"("sheet":"KLED_MT_DEBTOR")", "is not one a migration"},
+        {R"("started")", R"("undoes":"x.jsonl","started")", "records an undo"},
+        {R"("seq":2)", R"("seq":7)", "\"seq\" is out of order"},
+        {R"(\{"done":1\})", R"({"done":5})", "an outcome that follows no write"},
+        {R"(\{"done":1\})", R"({"committed":true})", "a commit that no atomic run made"},
+        {R"("key":"B2","new":\{)", R"("key":"B2","new":{"Bogus":1,)",
+         "names column Bogus of KINV_MT_ITEM, which the destination does not have"},
+        {R"("workbook":"book.xls")", R"("workbook":"../../../etc/x")", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern + " -> " + c.replacement);
+        std::string edited = std::regex_replace(text, std::regex(c.pattern), c.replacement,
+                                                std::regex_constants::format_first_only);
+        ASSERT_NE(edited, text);
+        fs::path file = dir / "edited.jsonl";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << edited;
+        std::string refusal;
+        try {
+            JournalReader reader(file);
+            checkAgainstCatalogue(reader, *form.st.DestConn);
+            if (c.refusal.empty()) {
+                UndoReport r = undo(file);
+                EXPECT_EQ(r.journal.parent_path(), dir) << "the undo's journal beside its journal";
+                start();  // back to what was stored
+            }
+        } catch (const KorError& e) {
+            refusal = e.description();
+        }
+        if (c.refusal.empty()) {
+            EXPECT_EQ(refusal, "");
+        } else {
+            EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+        }
+        EXPECT_EQ(dump(), stored);
+    }
+}
+
+TEST_P(Safety, UndoPassesOverWritesThatWereNotStored) {
+    exec("INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old')");
+    sheet("KINV_MT_ITEM", itemHeader(),
+          {{{"ItemCode", str("A1")}, {"ItemName", str("New")}},
+           {{"ItemCode", str("B2")}, {"ItemName", str("Bun")}}});
+    // Writes: 1 the A1 item changed, 2 its PLU row added, 3 and 4 the same for B2.
+    struct Case {
+        bool atomic;
+        std::string pattern, replacement, summary;
+    };
+    const Case cases[] = {
+        {false, "", "",
+         "undo: 3 deleted, 1 restored, 0 nothing to undo, 0 changed since (left alone)"},
+        // Refused: another run had stored B2's PLU row in between; it stays.
+        {false, R"(\{"done":4\})", R"({"failed":4})",
+         "undo: 2 deleted, 1 restored, 1 nothing to undo, 0 changed since (left alone)"},
+        // Killed after sending the write: the row is looked at before anything is done.
+        {false, R"(\{"done":4\}\n)", "",
+         "undo: 3 deleted, 1 restored, 0 nothing to undo, 0 changed since (left alone)"},
+        // Killed while its line was written: the write was never sent.
+        {false, R"(\{"seq":4[\s\S]*)", R"({"seq":4,"row":3,"op":"ins)",
+         "undo: 2 deleted, 1 restored, 0 nothing to undo, 0 changed since (left alone)"},
+        // An atomic run killed before its commit stored nothing.
+        {true, R"(\{"committed":true\}\n)", "",
+         "undo: 0 deleted, 0 restored, 4 nothing to undo, 0 changed since (left alone)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        exec(
+            "DELETE FROM KINV_MT_PLU; DELETE FROM KINV_MT_ITEM WHERE ItemCode <> 'A1'; "
+            "UPDATE KINV_MT_ITEM SET ItemName = 'Old'");
+        form.atomicStart = c.atomic;
+        start();
+        ASSERT_TRUE(ui.boxes.empty()) << ::testing::PrintToString(ui.boxTexts());
+        const auto stored = dump();
+        const std::string text = readFile(form.outcome.journal);
+        std::string edited = c.pattern.empty()
+                                 ? text
+                                 : std::regex_replace(text, std::regex(c.pattern), c.replacement,
+                                                      std::regex_constants::format_first_only);
+        ASSERT_TRUE(c.pattern.empty() || edited != text);
+        fs::path file = dir / "edited.jsonl";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << edited;
+        EXPECT_EQ(undoSummary(undo(file)), c.summary);
+        if (c.atomic) {
+            EXPECT_EQ(dump(), stored);
+        }
+    }
+    form.atomicStart = false;
+}
+
 TEST_P(Safety, AtomicRunStoresAllOrNothing) {
     exec("INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old')");
     form.atomicStart = true;
