@@ -7,7 +7,7 @@ runs=${2:-2000}
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in xls xlsx ods worksheet connection; do
+for target in xls xlsx ods worksheet connection journal; do
   mkdir -p "$scratch/$target"
   echo "# fuzz_$target: corpus replayed, then $runs new inputs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 "$bin/fuzz_$target" -runs="$runs" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 \
