@@ -26,7 +26,8 @@ class PlanRun : public RowHandler {
 
     void beginRow(long sheetRow, const Value& key) override {
         row_ = sheetRow;
-        shown_ = "[" + key.toText() + "]";
+        key_ = key.toText();
+        shown_ = "[" + key_ + "]";
         parts_.clear();
         refusals_.clear();
         first_ = true;
@@ -39,6 +40,10 @@ class PlanRun : public RowHandler {
         // The first row of a worksheet row is the sheet's own table; later ones are named.
         const std::string prefix = first_ ? std::string() : t.name() + ".";
         std::vector<std::string> refused = rs.refusals();
+        if (first_ && rs.adding()) {
+            std::string collision = collides(rs);
+            if (!collision.empty()) refused.push_back(collision);
+        }
         for (const std::string& r : refused) refusals_.push_back(prefix + r);
         if (refused.empty()) {
             if (!rs.adding())
@@ -82,9 +87,24 @@ class PlanRun : public RowHandler {
   private:
     enum class Skip { None, Exists, NoKey };
 
+    // A new row is looked up by its key as read but stored with the key tidied: where the
+    // engine compares keys exactly, the tidied key may be there already, and Start would then
+    // stop at the key's unique index.
+    std::string collides(DestRecordset& rs) {
+        DestTable& t = rs.table();
+        int k = t.columnIndex(t.keyColumn());
+        for (const auto& [i, v] : rs.assigned()) {
+            if (i != k || v.isNull() || v.toText() == key_) continue;
+            if (t.lookup(v.toText()).eof()) return {};
+            return t.spelledName(k) + ": stored as " + v.toText() + ", a key that exists already";
+        }
+        return {};
+    }
+
     const std::function<void(const std::string&)>& line_;
     PlanCounts& counts_;
     long row_ = 0;
+    std::string key_;
     std::string shown_;
     std::vector<std::string> parts_;
     std::vector<std::string> refusals_;

@@ -317,12 +317,18 @@ void DestRecordset::insert() {
         }
         return sql + " (" + names + ") VALUES (" + marks + ")";
     });
+    bindAssigned(st);
+    st.execute();
+}
+
+void DestRecordset::bindAssigned(odbc::Statement& st) const {
+    DestTable& t = *table_;
+    const auto& meta = t.columnMeta();
     int p = 0;
     for (auto& a : assigned_) {
         const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
-        st.bindStored(++p, a.second, c.sqlType, c.size, c.digits);
+        st.bindStored(++p, boundForm(meta[size_t(a.first)], a.second), c.sqlType, c.size, c.digits);
     }
-    st.execute();
 }
 
 std::vector<int> DestRecordset::identifyingColumns(bool& byKey) const {
@@ -388,11 +394,8 @@ void DestRecordset::change() {
         return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id +
                " FROM " + t.table_ + " WHERE " + cond + " LIMIT 1)";
     });
-    int p = 0;
-    for (auto& a : assigned_) {
-        const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
-        st.bindStored(++p, a.second, c.sqlType, c.size, c.digits);
-    }
+    bindAssigned(st);
+    int p = int(assigned_.size());
     bindIdentifying(st, p, where);
     st.execute();
     if (st.rowCount() == 0)

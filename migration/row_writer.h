@@ -139,6 +139,8 @@ class DestRecordset {
     std::vector<int> identifyingColumns(bool& byKey) const;
     std::string identifyingCondition(const std::vector<int>& where) const;
     void bindIdentifying(odbc::Statement& st, int& p, const std::vector<int>& where) const;
+    // The assigned values as parameters 1.., each as its column takes it.
+    void bindAssigned(odbc::Statement& st) const;
 
     DestTable* table_;
     bool found_ = false;

@@ -331,6 +331,12 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
     return v;
 }
 
+Value boundForm(const odbc::ColumnMeta& c, const Value& v) {
+    Kind kind = kindOf(c.sqlType);
+    if (!v.isNumber() || (kind != Kind::Exact && kind != Kind::Integer)) return v;
+    return storedForm(c, v);
+}
+
 bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) {
     if (stored.isNull() || v.isNull()) return stored.isNull() && v.isNull();
     Value s = storedForm(c, v);

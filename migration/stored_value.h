@@ -18,6 +18,11 @@ std::string refusal(const odbc::ColumnMeta& c, const Value& v);
 // scale, a date in one ISO form. Meant for values the column takes.
 Value storedForm(const odbc::ColumnMeta& c, const Value& v);
 
+// v as it is sent to the column: a number rounded to the scale of a decimal or integer column,
+// the decimal exactly, so that no driver truncates it or rounds it its own way; anything else
+// as it is.
+Value boundForm(const odbc::ColumnMeta& c, const Value& v);
+
 // Whether stored, read back from the column, is what storing v leaves there. Engines that keep
 // a number unrounded pass too.
 bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v);

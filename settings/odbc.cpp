@@ -193,6 +193,24 @@ bool isIntegerType(SQLSMALLINT t) {
            t == SQL_BIT;
 }
 
+// Columns the engine fills itself, which report NOT NULL without a default: identities, row
+// versions, computed columns (SQL Server's drivers add SS_IS_COMPUTED and SS_IS_IDENTITY to
+// the catalog's columns).
+bool madeByServer(const Statement& st, const std::vector<Value>& row, const ColumnMeta& m) {
+    if (contains(m.typeName, "identity") || contains(m.typeName, "serial")) return true;
+    std::string type = toUpper(m.typeName);
+    if ((type == "TIMESTAMP" || type == "ROWVERSION") &&
+        (m.sqlType == SQL_BINARY || m.sqlType == SQL_VARBINARY))
+        return true;
+    const auto& cols = st.columns();
+    for (size_t i = 0; i < cols.size() && i < row.size(); ++i)
+        if ((equalsNoCase(cols[i].name, "SS_IS_COMPUTED") ||
+             equalsNoCase(cols[i].name, "SS_IS_IDENTITY")) &&
+            row[i].isNumber() && row[i].toNumber() == 1)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
@@ -333,7 +351,7 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
             def.erase(std::remove_if(def.begin(), def.end(),
                                      [](char c) { return c == ' ' || c == '(' || c == ')'; }),
                       def.end());
-            m.hasDefault = (!row[12].isNull() && def != "NULL") || contains(m.typeName, "identity");
+            m.hasDefault = (!row[12].isNull() && def != "NULL") || madeByServer(st, row, m);
             cols.push_back(std::move(m));
         }
         if (!cols.empty()) return cols;

@@ -109,6 +109,36 @@ TEST_P(Master, DebtorRowsTakeNilAndZeroDefaults) {
     EXPECT_EQ(one("SELECT PaymentTerm FROM KLED_MT_DEBTOR WHERE DebtorCode='D3'"), "0");
 }
 
+TEST_P(Master, NumbersAreStoredAtTheScaleOfTheirColumns) {
+    // CreditLimit numeric(18,2), CreditTerm integer, PaymentTerm smallint: rounded half away
+    // from zero by the tool, whatever a driver would do with the fraction. The SQLite driver
+    // gives numeric columns as doubles, which keep what they are given.
+    const bool exact = isPostgres();
+    struct Case {
+        double limit, term, payment;
+        Rows stored;
+    };
+    const Case cases[] = {
+        {0.3, 2.5, 1.4, {{"0.3", "3", "1"}}},
+        {1.235, 3.5, -2.5, {{exact ? "1.24" : "1.235", "4", "-3"}}},
+        {2.3, -0.4, 32767.4, {{"2.3", "0", "32767"}}},
+        {1500.005, 60, 0.5, {{exact ? "1500.01" : "1500.005", "60", "1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.limit);
+        exec("DELETE FROM KLED_MT_DEBTOR");
+        ui.boxes.clear();
+        run("KLED_MT_DEBTOR", debtorHeader("Debtor"),
+            {{{"DebtorCode", str("D1")},
+              {"CreditLimit", num(c.limit)},
+              {"CreditTerm", num(c.term)},
+              {"PaymentTerm", num(c.payment)}}});
+        expectSuccess();
+        EXPECT_EQ(rows("SELECT CreditLimit, CreditTerm, PaymentTerm FROM KLED_MT_DEBTOR"),
+                  c.stored);
+    }
+}
+
 TEST_P(Master, CreditorRowsTakeTheSameColumns) {
     run("KLED_MT_CREDITOR", debtorHeader("Creditor"),
         {{{"CreditorCode", str("cr1")},
