@@ -202,6 +202,37 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     }
 }
 
+std::vector<std::string> ruleColumns(const std::string& tableName, const std::string& keyColumn) {
+    std::vector<std::string> c = {keyColumn};
+    auto add = [&](std::initializer_list<const char*> names) {
+        c.insert(c.end(), names.begin(), names.end());
+    };
+    auto numberedFrom = [&](const std::string& base, int n) {
+        for (int i = 1; i <= n; ++i) c.push_back(base + std::to_string(i));
+    };
+    if (tableName == table::kPlu) {
+        c.push_back("PluCode");
+    } else if (tableName == table::kItem) {
+        add({"ItemName", "AppCode", "PosDescription"});
+        numberedFrom("PosDescription", 10);
+        numberedFrom("ClassCode", 10);
+        c.insert(c.end(), std::begin(kIfPresent), std::end(kIfPresent));
+        numberedFrom("AdvPrice", 30);
+        add({"DefCreditorCode", "DateCreated"});
+        for (const auto& fixed : kFixed) c.push_back(fixed[0]);
+    } else if (tableName == table::kClass) {
+        add({"ClassName", "ClassTypeCode", "AppCode"});
+    } else if (tableName == table::kDebtor || tableName == table::kCreditor) {
+        c.push_back(tableName == table::kDebtor ? "DebtorName" : "CreditorName");
+        add({"GLCode", "AreaCode"});
+        numberedFrom("Address", 4);
+        numberedFrom("DeliveryAddress", 4);
+        add({"ContactPerson", "TelephoneNo", "HandphoneNo", "EmailAddress", "Website",
+             "CreditLimit", "CreditTerm", "CJ5No", "FaxNo", "PaymentTerm"});
+    }
+    return c;
+}
+
 void masterTableTrap(Form& f, const std::exception& e) {
     long number = errorNumberOf(e);
     if (number == errnum::kTableNotFound || number == errnum::kCommandText) {

@@ -5,6 +5,8 @@
 // with what is stored. So the plan cannot tell another story than the run.
 
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "core/state.h"
 #include "core/value.h"
@@ -32,6 +34,11 @@ class RowHandler {
 void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h);
 // The rows of any other worksheet into TableName, new keys only.
 void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h);
+
+// Every column the rules may assign in tableName, whose key column is keyColumn, in the order
+// the rules assign them; a worksheet row assigns these or fewer. tableName is KINV_MT_PLU for
+// the item's look-up row.
+std::vector<std::string> ruleColumns(const std::string& tableName, const std::string& keyColumn);
 
 // The master table migration's trap: "MSSQL Table Not Found." for a missing table or a
 // malformed statement, else the error number and then the description.
