@@ -249,7 +249,7 @@ class Trial : public RowHandler {
                 {Verdict::DoesNotFit, "read back " + t.name() + " " + shown_,
                  "does not fit: " +
                      (rows.empty() ? std::string("the row written is not found") : differs)});
-            throw StopTrial{};
+            stop();
         }
         report_.findings.push_back(
             {Verdict::Fits, "read back " + t.name() + " " + shown_, "fits, as written"});
@@ -271,6 +271,7 @@ class Trial : public RowHandler {
     }
 
     std::map<std::string, std::map<Right, RightState>> rights;
+    bool stopped = false;  // by a refusal or a misfit, before every chosen row was tried
 
   private:
     template <class F>
@@ -280,9 +281,14 @@ class Trial : public RowHandler {
             statement();
         } catch (const std::exception& e) {
             s.refused = e.what();
-            throw StopTrial{};
+            stop();
         }
         if (s.provedAt == 0) s.provedAt = row_;
+    }
+
+    [[noreturn]] void stop() {
+        stopped = true;
+        throw StopTrial{};
     }
 
     // Values a driver may convert on its own, written to the row just written, read back and
@@ -347,7 +353,7 @@ class Trial : public RowHandler {
             } catch (const std::exception& e) {
                 report_.findings.push_back(
                     {Verdict::DoesNotFit, subject, std::string("does not fit: ") + e.what()});
-                throw StopTrial{};
+                stop();
             }
             if (count != 1)
                 report_.findings.push_back(
@@ -574,6 +580,7 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
             if (again) runPass(f, items, *again, trial);
         } catch (const StopTrial&) {
         } catch (const std::exception& e) {
+            trial.stopped = true;
             add(r, Verdict::DoesNotFit, "trial", std::string("does not fit: ") + e.what());
         }
         if (begun) {
@@ -605,7 +612,9 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
                     add(r, Verdict::Fits, subject,
                         "fits, proved at row " + std::to_string(s.provedAt) + ", rolled back");
                 else
-                    add(r, Verdict::Info, subject, "not tried");
+                    add(r, Verdict::Info, subject,
+                        trial.stopped ? "not tried: the trial stopped before it"
+                                      : "not tried: no row of this sheet needs it");
             }
         }
     }
