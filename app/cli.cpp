@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/cli_check.h"
 #include "app/cli_safety.h"
 #include "app/procedures.h"
 #include "core/state.h"
@@ -31,8 +32,9 @@ constexpr const char* kPasswordVariable = "KORDB_PASSWORD";
 constexpr const char* kUsage =
     "usage: kordb-cli sheets WORKBOOK\n"
     "       kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
-    "       kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
+    "       kordb-cli verify --sheet NAME WORKBOOK [connection options] [--yes]\n"
     "       kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
+    "       kordb-cli check --sheet NAME WORKBOOK [connection options]\n"
     "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
     "                         [--atomic]\n"
     "       kordb-cli undo JOURNAL [connection options] [--yes] [--skip-changed]\n"
@@ -43,7 +45,8 @@ constexpr const char* kHelp =
     "kordb-cli - Korvin Database Migration Tools without a window\n"
     "\n"
     "Runs the procedures of the kordb window from a command line, for scripted and\n"
-    "scheduled loads of an .xls workbook into the destination database.\n"
+    "scheduled loads of a workbook (.xls, .xlsx, .xlsm or .ods, told apart by their\n"
+    "content) into the destination database.\n"
     "\n"
     "Commands\n"
     "  kordb-cli sheets WORKBOOK\n"
@@ -60,7 +63,7 @@ constexpr const char* kHelp =
     "        --types      adds, after the header, each column's type: text, number,\n"
     "                     date or empty.\n"
     "\n"
-    "  kordb-cli verify --sheet NAME WORKBOOK [connection options]\n"
+    "  kordb-cli verify --sheet NAME WORKBOOK [connection options] [--yes]\n"
     "      Verifies one sheet as the window's Verify button does, and appends the rows\n"
     "      it reports to the error files (WORKBOOK's file name + \"_Migrate_NULL.txt\",\n"
     "      \"_Migrate_CODEERR.txt\", \"_Migrate_DUPLICATE.txt\", \"_Migrate_PLUERR.txt\",\n"
@@ -79,6 +82,19 @@ constexpr const char* kHelp =
     "      would not take (too long, not a number, out of range, not a date, empty but\n"
     "      NOT NULL). Then the note \"# plan: N insert, N update, N unchanged, N skip,\n"
     "      N refused\".\n"
+    "\n"
+    "  kordb-cli check --sheet NAME WORKBOOK [connection options]\n"
+    "      Connects and tells whether the destination fits the sheet, keeping nothing:\n"
+    "      the server and the driver; the table (and KINV_MT_PLU for items) and every\n"
+    "      column the rules write, missing ones, and each column's type and size against\n"
+    "      what the sheet holds, naming the first row that does not fit; whether the key\n"
+    "      has a primary key or an index; the rights Start and undo need (SELECT, INSERT,\n"
+    "      UPDATE, DELETE), proved by writing the first rows Start would write through\n"
+    "      Start's own statements, reading them back, in a transaction that is always\n"
+    "      rolled back; the round trip and the time Start can be expected to take. One\n"
+    "      line per finding, \"does not fit\" in those that need mending, then the note\n"
+    "      \"# check: the destination fits NAME\" or \"# check: N findings do not fit\n"
+    "      NAME\".\n"
     "\n"
     "  kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
     "                    [--atomic]\n"
@@ -148,8 +164,8 @@ constexpr const char* kHelp =
     "  0  all done and no error\n"
     "  1  verification found an error (an error box during verification counts too: the\n"
     "     sheet was not fully verified), the migration reported one, plan found a value\n"
-    "     the destination would refuse, undo met a row changed since, or an error\n"
-    "     rolled the undo back\n"
+    "     the destination would refuse, check found something that does not fit, undo\n"
+    "     met a row changed since, or an error rolled the undo back\n"
     "  2  usage error, an unknown sheet, or the start or undo confirmation answered No\n"
     "     (nothing was changed)\n"
     "  3  no connection (including an empty connection value), the workbook or the\n"
@@ -178,6 +194,7 @@ struct VerbSpec {
 constexpr VerbSpec kVerbs[] = {
     {"sheets", "WORKBOOK", false}, {"cells", "WORKBOOK", true},   {"verify", "WORKBOOK", true},
     {"plan", "WORKBOOK", true},    {"migrate", "WORKBOOK", true}, {"undo", "JOURNAL", false},
+    {"check", "WORKBOOK", true},
 };
 
 // Each option: a flag or a value, and the commands it goes with (empty: every command).
@@ -188,7 +205,7 @@ struct OptionSpec {
     std::optional<std::string> CliArgs::*value;
     std::string_view verbs;
 };
-constexpr std::string_view kConnecting = "verify plan migrate undo";
+constexpr std::string_view kConnecting = "verify plan migrate undo check";
 constexpr OptionSpec kOptions[] = {
     {"--help", "-h", &CliArgs::help, nullptr, ""},
     {"--version", "", &CliArgs::version, nullptr, ""},
@@ -199,7 +216,7 @@ constexpr OptionSpec kOptions[] = {
     {"--other-destination", "", &CliArgs::otherDestination, nullptr, "undo"},
     {"--types", "", &CliArgs::types, nullptr, "cells"},
     {"--rows", "", nullptr, &CliArgs::rows, "cells"},
-    {"--sheet", "", nullptr, &CliArgs::sheet, "cells verify plan migrate"},
+    {"--sheet", "", nullptr, &CliArgs::sheet, "cells verify plan migrate check"},
     {"--server", "", nullptr, &CliArgs::server, kConnecting},
     {"--database", "", nullptr, &CliArgs::database, kConnecting},
     {"--user", "", nullptr, &CliArgs::user, kConnecting},
@@ -663,6 +680,25 @@ int migrate(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment&
 
 }  // namespace
 
+std::vector<CliCommand> cliGrammar() {
+    std::vector<CliCommand> out;
+    for (const VerbSpec& v : kVerbs) {
+        CliCommand c{std::string(v.name), std::string(v.argument), v.needsSheet, {}, {}};
+        for (const OptionSpec& o : kOptions)
+            if (!o.verbs.empty() && listsWord(o.verbs, v.name))
+                (o.value ? c.valueOptions : c.flags).push_back(std::string(o.name));
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::vector<std::string> cliCommonOptions() {
+    std::vector<std::string> out;
+    for (const OptionSpec& o : kOptions)
+        if (o.verbs.empty()) out.push_back(std::string(o.name));
+    return out;
+}
+
 int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     CliArgs a;
     std::string problem = parseArgs(argc, argv, a);
@@ -726,8 +762,9 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     noteErrorCells(form, op);
     if (a.verb == "cells") return runCells(form, op, a, out);
 
-    if (a.verb == "migrate" || a.verb == "plan")
+    if (a.verb == "migrate" || a.verb == "plan" || a.verb == "check")
         if (int status = connect(form, op, a, env); status != kExitOk) return status;
+    if (a.verb == "check") return runCheck(form, op, out);
     // A plan does not verify: verification writes the error files.
     if (a.verb == "plan") return runPlan(form, op, out);
     if (a.verb == "verify") return verify(form, op);

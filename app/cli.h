@@ -36,6 +36,19 @@ struct CliEnvironment {
 // The environment of this process.
 CliEnvironment systemEnvironment();
 
+// The command line's grammar as the parser reads it, for what must describe it the same way
+// (the help, the manual page, the completion).
+struct CliCommand {
+    std::string name;
+    std::string argument;  // "WORKBOOK", "JOURNAL"
+    bool needsSheet = false;
+    std::vector<std::string> flags;         // its own options, without a value
+    std::vector<std::string> valueOptions;  // its own options taking a value
+};
+std::vector<CliCommand> cliGrammar();
+// Options every command takes.
+std::vector<std::string> cliCommonOptions();
+
 // Runs one command line; returns the exit status.
 int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const CliEnvironment& env);
 

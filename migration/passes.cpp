@@ -75,17 +75,6 @@ void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRe
     for (const auto& fixed : kFixed) item.set(fixed[0], Value::text(fixed[1]));
 }
 
-std::vector<std::string> itemColumnNames() {
-    std::vector<std::string> names = {"ItemName", "AppCode", "PosDescription", "DefCreditorCode",
-                                      "DateCreated"};
-    for (const auto& list : {numbered<10>("PosDescription"), numbered<10>("ClassCode")})
-        names.insert(names.end(), list.begin(), list.end());
-    for (const auto& name : numbered<30>("AdvPrice")) names.push_back(name);
-    for (const char* col : kIfPresent) names.emplace_back(col);
-    for (const auto& fixed : kFixed) names.emplace_back(fixed[0]);
-    return names;
-}
-
 // ---- master columns -------------------------------------------------------------------------
 
 constexpr long kOutOfMemory = 7;
@@ -213,8 +202,44 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     }
 }
 
+std::vector<std::string> ruleColumns(const std::string& tableName, const std::string& keyColumn) {
+    std::vector<std::string> c = {keyColumn};
+    auto add = [&](std::initializer_list<const char*> names) {
+        c.insert(c.end(), names.begin(), names.end());
+    };
+    auto numberedFrom = [&](const std::string& base, int n) {
+        for (int i = 1; i <= n; ++i) c.push_back(base + std::to_string(i));
+    };
+    if (tableName == table::kPlu) {
+        c.push_back("PluCode");
+    } else if (tableName == table::kItem) {
+        add({"ItemName", "AppCode", "PosDescription"});
+        numberedFrom("PosDescription", 10);
+        numberedFrom("ClassCode", 10);
+        c.insert(c.end(), std::begin(kIfPresent), std::end(kIfPresent));
+        numberedFrom("AdvPrice", 30);
+        add({"DefCreditorCode", "DateCreated"});
+        for (const auto& fixed : kFixed) c.push_back(fixed[0]);
+    } else if (tableName == table::kClass) {
+        add({"ClassName", "ClassTypeCode", "AppCode"});
+    } else if (tableName == table::kDebtor || tableName == table::kCreditor) {
+        c.push_back(tableName == table::kDebtor ? "DebtorName" : "CreditorName");
+        add({"GLCode", "AreaCode"});
+        numberedFrom("Address", 4);
+        numberedFrom("DeliveryAddress", 4);
+        add({"ContactPerson", "TelephoneNo", "HandphoneNo", "EmailAddress", "Website",
+             "CreditLimit", "CreditTerm", "CJ5No", "FaxNo", "PaymentTerm"});
+    }
+    return c;
+}
+
 const std::vector<std::string>& columnsUpdated(std::string_view table) {
-    static const std::vector<std::string> items = itemColumnNames(), plu = {"PluCode"}, none;
+    static const std::vector<std::string> items = [] {
+        std::vector<std::string> c = ruleColumns(table::kItem, table::kItemKey);
+        c.erase(c.begin());  // an existing item keeps its code
+        return c;
+    }();
+    static const std::vector<std::string> plu = {"PluCode"}, none;
     if (table == table::kItem) return items;
     if (table == table::kPlu) return plu;
     return none;

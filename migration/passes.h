@@ -40,6 +40,10 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h);
 // columns for the item table, the PLU code for KINV_MT_PLU; none for any other table, whose
 // rows are only ever added.
 const std::vector<std::string>& columnsUpdated(std::string_view table);
+// Every column the rules may assign in tableName, whose key column is keyColumn, in the order
+// the rules assign them; a worksheet row assigns these or fewer. tableName is KINV_MT_PLU for
+// the item's look-up row.
+std::vector<std::string> ruleColumns(const std::string& tableName, const std::string& keyColumn);
 
 // The master table migration's trap: "MSSQL Table Not Found." for a missing table or a
 // malformed statement, else the error number and then the description.

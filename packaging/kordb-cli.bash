@@ -1,6 +1,8 @@
 # bash completion for kordb-cli                                      -*- shell-script -*-
-# Commands, options, .xls workbooks, the sheets of the workbook already on the line (read with
-# "kordb-cli sheets"), and ODBC data source names for --server.
+# Commands, options, workbooks (.xls, .xlsx, .xlsm, .ods) and undo journals (.jsonl), the sheets
+# of the workbook already on the line (read with "kordb-cli sheets"), and ODBC data source names
+# for --server. The commands and each one's options are those of kordb-cli's own tables; a test
+# holds this file to them.
 
 _kordb_cli() {
     local cur prev words cword split
@@ -9,7 +11,7 @@ _kordb_cli() {
     local verb="" book="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --sheet | --server | --database | --user) ((i++)) ;;
+            --sheet | --server | --database | --user | --rows) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $verb ]]; then
@@ -49,7 +51,7 @@ _kordb_cli() {
             fi
             return
             ;;
-        --database | --user)
+        --database | --user | --rows)
             return
             ;;
     esac
@@ -58,9 +60,14 @@ _kordb_cli() {
     if [[ $cur == -* ]]; then
         local opts="--help --version"
         case $verb in
+            sheets) opts="" ;;
+            cells) opts="--sheet --rows --types" ;;
             verify) opts="--sheet --server --database --user --yes" ;;
-            migrate) opts="--sheet --server --database --user --yes --no-verify" ;;
-            sheets | help) opts="" ;;
+            plan) opts="--sheet --server --database --user" ;;
+            check) opts="--sheet --server --database --user" ;;
+            migrate) opts="--sheet --server --database --user --yes --no-verify --atomic" ;;
+            undo) opts="--server --database --user --yes --skip-changed --other-destination" ;;
+            help) opts="" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$opts" -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
@@ -68,9 +75,11 @@ _kordb_cli() {
     fi
 
     if [[ -z $verb ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "sheets verify migrate help" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "sheets cells verify plan check migrate undo help" -- "$cur")
+    elif [[ -z $book && $verb == undo ]]; then
+        _filedir jsonl
     elif [[ -z $book && $verb != help ]]; then
-        _filedir '@([xX][lL][sS])'
+        _filedir '@([xX][lL][sS]|[xX][lL][sS][xXmM]|[oO][dD][sS])'
     fi
 } &&
     complete -F _kordb_cli kordb-cli

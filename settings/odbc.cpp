@@ -283,6 +283,14 @@ std::string Connection::info(SQLUSMALLINT what) {
     return toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(buf), chars));
 }
 
+std::string Connection::dbmsVersion() {
+    return info(SQL_DBMS_VER);
+}
+
+std::string Connection::driverVersion() {
+    return info(SQL_DRIVER_VER);
+}
+
 std::vector<std::string> Connection::primaryKey(const std::string& table) {
     // Catalogs store names as the engine folded them: try the name as written, then folded.
     std::vector<std::string> tries = {table};
@@ -355,6 +363,51 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
             cols.push_back(std::move(m));
         }
         if (!cols.empty()) return cols;
+    }
+    return {};
+}
+
+std::vector<IndexMeta> Connection::indexesOf(const std::string& table) {
+    // SQLStatistics result columns (1-based): 3 table, 4 non-unique, 6 index name, 7 type,
+    // 8 position in the index, 9 column.
+    std::vector<std::string> tries = {table};
+    std::string lower = table;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    for (const std::string& t : {toUpper(table), lower})
+        if (std::find(tries.begin(), tries.end(), t) == tries.end()) tries.push_back(t);
+    for (const std::string& name : tries) {
+        Statement st(*this);
+        try {
+            st.statistics(name);
+        } catch (const KorError&) {
+            continue;  // a driver without the catalog call: no index known
+        }
+        std::vector<IndexMeta> out;
+        std::vector<std::vector<std::pair<double, std::string>>> columns;
+        for (auto& row : st.fetchAll()) {
+            if (row.size() < 9 || row[5].isNull() || row[8].isNull()) continue;
+            if (row[6].isNumber() && row[6].toNumber() == SQL_TABLE_STAT) continue;
+            const std::string index = row[5].toText();
+            auto it = std::find_if(out.begin(), out.end(),
+                                   [&](const IndexMeta& m) { return m.name == index; });
+            if (it == out.end()) {
+                IndexMeta m;
+                m.name = index;
+                m.unique = row[3].isNumber() && row[3].toNumber() == SQL_FALSE;
+                out.push_back(std::move(m));
+                columns.emplace_back();
+                it = out.end() - 1;
+            }
+            columns[size_t(it - out.begin())].emplace_back(
+                row[7].isNumber() ? row[7].toNumber() : 0, row[8].toText());
+        }
+        if (out.empty()) continue;
+        for (size_t i = 0; i < out.size(); ++i) {
+            std::sort(columns[i].begin(), columns[i].end());
+            for (auto& c : columns[i]) out[i].columns.push_back(c.second);
+        }
+        return out;
     }
     return {};
 }
@@ -507,6 +560,15 @@ void Statement::catalogColumns(const std::string& table) {
     columns_.clear();
     std::u16string w = wide(table);
     checkRun(SQLColumnsW(stmt_, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS, nullptr, 0));
+    describe();
+}
+
+void Statement::statistics(const std::string& table) {
+    sql_.clear();
+    columns_.clear();
+    std::u16string w = wide(table);
+    checkRun(
+        SQLStatisticsW(stmt_, nullptr, 0, nullptr, 0, wptr(w), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK));
     describe();
 }
 

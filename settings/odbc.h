@@ -48,6 +48,12 @@ struct ColumnMeta {
     std::string defaultText;  // the default as the catalog shows it
 };
 
+struct IndexMeta {
+    std::string name;
+    bool unique = false;
+    std::vector<std::string> columns;  // in key order
+};
+
 class Connection {
   public:
     Connection();
@@ -66,10 +72,15 @@ class Connection {
     const std::string& dbmsName() const { return dbmsName_; }
     // Whether text travels as UTF-16 (drivers that take it) or UTF-8.
     bool wideText() const { return wide_; }
+    // The engine's and the driver's versions as they report them.
+    std::string dbmsVersion();
+    std::string driverVersion();
 
     std::vector<std::string> primaryKey(const std::string& table);
     // The catalog's columns of table, in table order; empty when the driver lists none.
     std::vector<ColumnMeta> columnsOf(const std::string& table);
+    // The catalog's indexes of table, primary key included where the driver lists it.
+    std::vector<IndexMeta> indexesOf(const std::string& table);
 
     // What tells this database from a copy of it elsewhere, where the engine offers it (the
     // cluster's system identifier and the database's object id, the server's name and the
@@ -145,6 +156,8 @@ class Statement {
     void primaryKeys(const std::string& table);
     // The catalog's columns of table (all schemas; the name is a pattern).
     void catalogColumns(const std::string& table);
+    // The catalog's index statistics of table.
+    void statistics(const std::string& table);
 
     const std::vector<ColumnInfo>& columns() const { return columns_; }
     // Every row of the current result, fetched at once; closes the cursor.

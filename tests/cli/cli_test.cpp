@@ -98,7 +98,8 @@ TEST_F(CliTest, HelpDescribesCommandsOptionsOutputAndStatuses) {
          {"kordb-cli sheets WORKBOOK", "kordb-cli verify --sheet NAME WORKBOOK",
           "kordb-cli migrate --sheet NAME WORKBOOK", "--yes", "--no-verify", "--server",
           "--database", "--user", "KORDB_PASSWORD", "never writes the settings store",
-          "standard output", "standard error", "progress", "Exit status", "  3  no connection"})
+          "standard output", "standard error", "progress", "Exit status", "  3  no connection",
+          "kordb-cli check --sheet NAME WORKBOOK"})
         EXPECT_NE(r.out.find(needle), std::string::npos) << needle;
     EXPECT_EQ(cli({"verify", "--help"}).out, r.out) << "--help wins wherever it stands";
 }
@@ -314,6 +315,44 @@ TEST_F(CliTest, ErrorsReportedByTheMigrationExitOne) {
     EXPECT_TRUE(std::any_of(err.begin(), err.end(), [&](const std::string& l) {
         return std::regex_match(l, numberBox);
     })) << r.err;
+}
+
+// -- check ---------------------------------------------------------------------------------
+
+TEST_F(CliTest, CheckPrintsOneLineAFindingAndExitsByWhetherTheDestinationFits) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    fs::path wb = book({classSheet({{T("C1"), T("One"), Null, Null}})});
+    auto check = [&](const Destination& to) {
+        std::vector<std::string> args = {"check", "--sheet", "KINV_MT_CLASS", wb.string()};
+        for (const std::string& a : connection(to)) args.push_back(a);
+        return cli(args, withPassword(to.password));
+    };
+    Outcome fits = check(d);
+    EXPECT_EQ(fits.status, 0) << fits.out << fits.err;
+    auto out = lines(fits.out);
+    EXPECT_TRUE(contains(out,
+                         "column KINV_MT_CLASS.ClassName varchar(100): fits, longest 3 "
+                         "characters"))
+        << fits.out;
+    EXPECT_TRUE(contains(out, "right INSERT on KINV_MT_CLASS: fits, proved at row 2, rolled back"));
+    EXPECT_TRUE(contains(lines(fits.err), "# check: the destination fits KINV_MT_CLASS"))
+        << fits.err;
+    EXPECT_TRUE(noteFolder(fits.err).empty()) << "no error files";
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_CLASS")[0][0], "0");
+
+    execSql(d, "DROP TABLE KINV_MT_CLASS; CREATE TABLE KINV_MT_CLASS (ClassCode varchar(20))");
+    Outcome misfit = check(d);
+    EXPECT_EQ(misfit.status, 1) << misfit.err;
+    EXPECT_TRUE(
+        contains(lines(misfit.out), "column KINV_MT_CLASS.ClassName: does not fit: missing"))
+        << misfit.out;
+    EXPECT_TRUE(contains(lines(misfit.err), "# check: 4 findings do not fit KINV_MT_CLASS"))
+        << misfit.err;
+
+    Outcome closed = check({"KordbClosed", "postgres", "kordb", "kordb-pass"});
+    EXPECT_EQ(closed.status, 3) << closed.err;
+    EXPECT_EQ(closed.out, "");
 }
 
 TEST_F(CliTest, EmptyConnectionValueExitsThreeAsTheWindowRefuses) {
