@@ -33,10 +33,10 @@ constexpr const char* kUsage =
     "usage: kordb-cli sheets WORKBOOK\n"
     "       kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
     "       kordb-cli verify --sheet NAME WORKBOOK [connection options] [--yes]\n"
-    "       kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
+    "       kordb-cli plan --sheet NAME WORKBOOK [connection options] [--row-by-row]\n"
     "       kordb-cli check --sheet NAME WORKBOOK [connection options]\n"
     "       kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
-    "                         [--atomic]\n"
+    "                         [--atomic] [--row-by-row]\n"
     "       kordb-cli undo JOURNAL [connection options] [--yes] [--skip-changed]\n"
     "                         [--other-destination]\n"
     "       kordb-cli --help\n";
@@ -71,7 +71,7 @@ constexpr const char* kHelp =
     "      options (and --yes) are accepted and not used, so one command line serves both\n"
     "      commands.\n"
     "\n"
-    "  kordb-cli plan --sheet NAME WORKBOOK [connection options]\n"
+    "  kordb-cli plan --sheet NAME WORKBOOK [connection options] [--row-by-row]\n"
     "      Connects and runs Start's look-ups and column rules over the sheet without\n"
     "      writing anything (not the destination, not the error files, not the settings;\n"
     "      no verification), and prints one line per worksheet row: \"insert [code]\",\n"
@@ -97,7 +97,7 @@ constexpr const char* kHelp =
     "      NAME\".\n"
     "\n"
     "  kordb-cli migrate --sheet NAME WORKBOOK [connection options] [--yes] [--no-verify]\n"
-    "                    [--atomic]\n"
+    "                    [--atomic] [--row-by-row]\n"
     "      Connects, verifies the sheet, and migrates it only when verification found no\n"
     "      error, as the window enables Start only then.\n"
     "        --yes        answers the start confirmation with Yes. Without it the question\n"
@@ -107,6 +107,9 @@ constexpr const char* kHelp =
     "        --atomic     stores the whole sheet in one transaction: at the first error\n"
     "                     everything is rolled back, the error is shown as usual, a note\n"
     "                     says that nothing was stored, and the status is 1.\n"
+    "        --row-by-row looks each worksheet row up on its own instead of many rows'\n"
+    "                     keys at once (plan too): slower over a network, for comparison\n"
+    "                     and for a driver that refuses a look-up of many keys.\n"
     "      Every migration records, before each row it writes, what it changes in an undo\n"
     "      journal in the error-file folder: WORKBOOK's file name + \"_Migrate_UNDO_\" +\n"
     "      local yyyymmdd-hhmmss + \".jsonl\". A note names it.\n"
@@ -179,6 +182,7 @@ struct CliArgs {
     bool noVerify = false;
     bool atomic = false;
     bool skipChanged = false;
+    bool rowByRow = false;
     bool otherDestination = false;
     bool types = false;
     bool help = false;
@@ -212,6 +216,7 @@ constexpr OptionSpec kOptions[] = {
     {"--yes", "-y", &CliArgs::yes, nullptr, "verify migrate undo"},
     {"--no-verify", "", &CliArgs::noVerify, nullptr, "migrate"},
     {"--atomic", "", &CliArgs::atomic, nullptr, "migrate"},
+    {"--row-by-row", "", &CliArgs::rowByRow, nullptr, "plan migrate"},
     {"--skip-changed", "", &CliArgs::skipChanged, nullptr, "undo"},
     {"--other-destination", "", &CliArgs::otherDestination, nullptr, "undo"},
     {"--types", "", &CliArgs::types, nullptr, "cells"},
@@ -766,6 +771,7 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
         if (int status = connect(form, op, a, env); status != kExitOk) return status;
     if (a.verb == "check") return runCheck(form, op, out);
     // A plan does not verify: verification writes the error files.
+    form.rowByRow = a.rowByRow;
     if (a.verb == "plan") return runPlan(form, op, out);
     if (a.verb == "verify") return verify(form, op);
     if (!a.noVerify && verify(form, op) != kExitOk) {

@@ -75,6 +75,9 @@ struct Form {
     // Start stores the whole sheet or nothing: one transaction, rolled back at the first
     // error. The companion's --atomic; the window leaves it off.
     bool atomicStart = false;
+    // Start and the plan look each row up on its own, as the first releases did: for
+    // comparison, and for a driver that refuses a look-up of many keys at once.
+    bool rowByRow = false;
 };
 
 // A box of the program's own: title "Message", OK.

@@ -63,9 +63,9 @@ _kordb_cli() {
             sheets) opts="" ;;
             cells) opts="--sheet --rows --types" ;;
             verify) opts="--sheet --server --database --user --yes" ;;
-            plan) opts="--sheet --server --database --user" ;;
+            plan) opts="--sheet --server --database --user --row-by-row" ;;
             check) opts="--sheet --server --database --user" ;;
-            migrate) opts="--sheet --server --database --user --yes --no-verify --atomic" ;;
+            migrate) opts="--sheet --server --database --user --yes --no-verify --atomic --row-by-row" ;;
             undo) opts="--server --database --user --yes --skip-changed --other-destination" ;;
             help) opts="" ;;
         esac
