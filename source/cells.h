@@ -17,16 +17,30 @@ class ReadError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// How a Date cell's number counts days (Cell::error holds it, to keep a cell 16 bytes).
+enum DateForm : uint8_t {
+    // A serial day number in the workbook's date system (see SheetCells::date1904), a
+    // fraction for the time of day.
+    kSerialDate = 0,
+    // The same, under a number format that shows a time of day and no date: day 0 of either
+    // system is a time alone.
+    kSerialTime = 1,
+    // Days since 1899-12-30 on the calendar as it is, any year, negative before: a date the
+    // file wrote as text, which no serial of Excel's may hold (1899-12-30, 1850-01-01).
+    kCalendarDate = 2,
+};
+
 struct Cell {
     enum class Type : uint8_t { Empty, Number, Text, Boolean, Date, Error };
-    // Number: the value. Boolean: 1 or 0. Date: the serial day number in the workbook's date
-    // system (see SheetCells::date1904), a fraction for the time of day.
+    // Number: the value. Boolean: 1 or 0. Date: days and a fraction for the time of day,
+    // counted as `error` (a DateForm) says.
     double number = 0;
     uint32_t text = 0;  // Text: index into SheetCells::strings
     uint16_t col = 0;   // zero-based column
     Type type = Type::Empty;
     // Error: the Excel error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!,
     // 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A); 0xFF for an error the file names otherwise.
+    // Date: its DateForm.
     uint8_t error = 0;
 };
 
