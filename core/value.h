@@ -53,7 +53,8 @@ class Value {
     std::string text_;
 };
 
-// Plain decimal text of a number: 1001, 12.5, -0.25; up to 15 significant digits, no exponent.
+// The shortest text that reads back as exactly d: 1001, 12.5, -0.25, 0.30000000000000004;
+// an exponent only below 1e-7 and from 1e21 on (1e-70, 1e+308).
 std::string formatNumber(double d);
 // The shortest decimal that reads back as exactly d: integral numbers without a decimal point,
 // no exponent below 10^21.
