@@ -50,8 +50,17 @@ class SheetCells {
     // Columns beyond this are refused as damage (Excel's own limit).
     static constexpr uint32_t kMaxColumns = 16384;
     static constexpr uint32_t kMaxRows = 1048576;
-    // More cells than this are refused rather than exhausting memory (16 bytes each).
-    static constexpr size_t kMaxCells = size_t(24) << 20;
+    // Memory a sheet's cells, rows and texts may take at most, whatever its file: enough for
+    // 65,536 rows of 80 columns and their texts, and within the tool's 300 MB.
+    static constexpr size_t kMaxBytes = size_t(192) << 20;
+    // What the sheet of a file of fileBytes may take: a file describes more than some dozens
+    // of times its size only by repeats or compression, which are believed no further. So no
+    // file under 1 MB makes the readers take more than about 70 MB.
+    static size_t budgetFor(size_t fileBytes);
+    void limitBytes(size_t bytes) { maxBytes_ = bytes; }
+    // Counts bytes a reader holds for the sheet outside it (a shared text table) against the
+    // same budget; throws ReadError when it is spent.
+    void charge(size_t bytes);
 
     // Adds a cell at (row, col), both zero-based; a later cell at the same place replaces
     // the earlier one. Throws ReadError past the limits above.
@@ -79,6 +88,8 @@ class SheetCells {
     std::vector<std::string> strings_;
     uint32_t columns_ = 0;
     size_t cells_ = 0;
+    size_t bytes_ = 0, maxBytes_ = kMaxBytes;
+    uint32_t lastRow_ = 0;  // the row a cell was last added to
 };
 
 // An open workbook of any kind the tool reads. Reading a sheet costs nothing until asked.
@@ -87,8 +98,11 @@ class WorkbookReader {
     virtual ~WorkbookReader() = default;
     // Every sheet's name as its tab shows it, in workbook order, hidden sheets too.
     virtual const std::vector<std::string>& sheetNames() const = 0;
-    // Reads sheet index (0-based) into out; throws ReadError.
+    // Reads sheet index (0-based) into out, within sheetBudget; throws ReadError.
     virtual void readSheet(size_t index, SheetCells& out) = 0;
+
+    // Memory a sheet may take: SheetCells::budgetFor the file's size, set by the opener.
+    size_t sheetBudget = SheetCells::kMaxBytes;
 };
 
 // Opens path, choosing the reader by the file's content, not its name. Throws ReadError

@@ -273,7 +273,7 @@ void decodeEscapes(std::string& s) {
 
 // One cell's text, more than any spreadsheet holds, and what keeps a hostile part's memory in
 // bounds.
-constexpr size_t kMaxText = size_t(32) << 20;
+constexpr size_t kMaxText = size_t(16) << 20;
 
 // Lists a part may hold (sheets, relationships, formats): far more than any workbook has.
 constexpr size_t kMaxEntries = 100000;
@@ -508,16 +508,17 @@ struct SharedStringsHandler {
     SharedStrings& out;
     RichText rich;
     bool inItem = false;
+    size_t budget;
     std::string cur, scratch;
 
-    explicit SharedStringsHandler(SharedStrings& o) : out(o) {}
+    SharedStringsHandler(SharedStrings& o, size_t b) : out(o), budget(b) {}
 
     void onStart(xml::Scanner& sc, const xml::Element& e) {
         size_t d = sc.depth();
         if (d == 1 && e.ns == Ns::Sml && is(e.local, "sst")) {
             uint64_t n;
             if (parseUint(sc.value(e.find(Ns::None, "uniqueCount"), scratch), n))
-                out.ends.reserve(size_t(std::min<uint64_t>(n, uint64_t(1) << 22)));
+                out.ends.reserve(size_t(std::min<uint64_t>(n, uint64_t(1) << 20)));
         } else if (d == 2 && e.ns == Ns::Sml && is(e.local, "si")) {
             inItem = true;
             rich = RichText{d};
@@ -540,6 +541,10 @@ struct SharedStringsHandler {
     void onText(xml::Scanner& sc, std::string_view t) {
         if (cur.size() + t.size() > kMaxText)
             sc.damaged("a shared string longer than " + std::to_string(kMaxText >> 20) + " MiB");
+        if (out.text.size() + cur.size() + t.size() > budget)
+            throw ReadError("its shared texts would take more than " +
+                            std::to_string(budget >> 20) +
+                            " MB of memory, far more than a file of its size holds");
         cur.append(t);
     }
 };
@@ -863,11 +868,14 @@ class OoxmlReader : public WorkbookReader {
         if (index >= sheets_.size()) throw std::out_of_range("no such sheet");
         const Sheet& sheet = sheets_[index];
         out.date1904 = date1904_;
+        out.limitBytes(sheetBudget);
         if (sheet.entry < 0)
             throw ReadError("it is damaged: the part of the sheet '" + names_[index] +
                             "' is missing");
         if (sheet.cells) {
             loadShared();
+            // The shared texts are memory this sheet's reading holds too.
+            out.charge(strings_.text.size() + strings_.ends.size() * sizeof(uint32_t));
             SheetHandler h(out, strings_, xfShows_);
             scanPart(*zip_, sheet.entry, h);
         }
@@ -889,7 +897,7 @@ class OoxmlReader : public WorkbookReader {
         }
         if (sharedStrings_ >= 0) {
             SharedStrings strings;
-            SharedStringsHandler h(strings);
+            SharedStringsHandler h(strings, sheetBudget);
             scanPart(*zip_, sharedStrings_, h);
             strings_ = std::move(strings);
         }
@@ -958,7 +966,7 @@ class OdsSheetHandler {
     bool wantText = false;
     // Blanks a sheet's text:s elements may ask for in all: a few bytes of XML can ask for
     // millions.
-    static constexpr uint64_t kMaxBlanks = uint64_t(64) << 20;
+    static constexpr uint64_t kMaxBlanks = uint64_t(16) << 20;
 
     OdsSheetHandler(SheetCells& out, size_t target) : out_(out), pool_(out), target_(target) {}
 
@@ -1046,6 +1054,10 @@ class OdsSheetHandler {
     void endRow() {
         inRow_ = false;
         if (!stored_.empty()) {
+            // Values repeated past the sheet's edge: refused before millions are spread.
+            if (row_ + rowRepeat_ > SheetCells::kMaxRows ||
+                stored_.back().col + stored_.back().repeat > SheetCells::kMaxColumns)
+                throw ReadError("a cell lies beyond the last row or column a worksheet can have");
             uint64_t last = std::min<uint64_t>(row_ + rowRepeat_, SheetCells::kMaxRows + 1);
             for (uint64_t r = row_; r < last; ++r)
                 for (const Stored& s : stored_) {
@@ -1247,6 +1259,7 @@ class OdsReader : public WorkbookReader {
 
     void readSheet(size_t index, SheetCells& out) override {
         if (index >= names_.size()) throw std::out_of_range("no such sheet");
+        out.limitBytes(sheetBudget);
         OdsSheetHandler h(out, index);
         scanPart(*zip_, content_, h);
         out.finish();
@@ -1301,9 +1314,8 @@ std::unique_ptr<WorkbookReader> openOoxml(std::unique_ptr<ZipPackage> zip) {
     throw ReadError(kNoWorkbook);
 }
 
-}  // namespace
-
-std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
+// The reader the package's content asks for.
+std::unique_ptr<WorkbookReader> openPackage(std::string bytes) {
     auto zip = std::make_unique<ZipPackage>(std::move(bytes));
     int64_t mimetype = zip->find("mimetype");
     if (mimetype >= 0) {
@@ -1322,6 +1334,15 @@ std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
     if (zip->has("xl/workbook.bin")) throw ReadError(kBinaryWorkbook);
     if (zip->has("xl/workbook.xml")) return openOoxml(std::move(zip));
     throw ReadError(kNoWorkbook);
+}
+
+}  // namespace
+
+std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
+    size_t fileBytes = bytes.size();
+    auto reader = openPackage(std::move(bytes));
+    reader->sheetBudget = SheetCells::budgetFor(fileBytes);
+    return reader;
 }
 
 }  // namespace kordb

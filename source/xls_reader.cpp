@@ -434,6 +434,7 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
     if (index >= sheets_.size())
         throw ReadError("it has no sheet number " + std::to_string(index + 1));
     out.date1904 = date1904_;
+    out.limitBytes(sheetBudget);
     const SheetEntry& sheet = sheets_[index];
     if (sheet.kind == 6) {  // a macro module: code, no substream of cells
         out.finish();
@@ -691,8 +692,11 @@ std::string workbookStream(const std::string& bytes) {
 
 std::unique_ptr<WorkbookReader> openXlsReader(std::string bytes) {
     std::string stream = workbookStream(bytes);
+    size_t fileBytes = bytes.size();
     bytes = std::string();  // the stream is all that is needed from here on
-    return std::make_unique<XlsReader>(std::move(stream));
+    auto reader = std::make_unique<XlsReader>(std::move(stream));
+    reader->sheetBudget = SheetCells::budgetFor(fileBytes);
+    return reader;
 }
 
 }  // namespace kordb

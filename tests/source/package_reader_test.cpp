@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "source/cells.h"
@@ -676,14 +677,45 @@ TEST(PackageReader, HostileSizesAreRefusedNotAllocated) {
         "<table:table-row>" +
         cell("office:value-type=\"string\"", "<text:p><text:s text:c=\"4000000000\"/></text:p>") +
         "</table:table-row>";
-    EXPECT_NE(readFirst(ods(table(longText))).find("holds more than 32 MiB of text"),
+    EXPECT_NE(readFirst(ods(table(longText))).find("holds more than 16 MiB of text"),
               std::string::npos);
     std::string blanks = "<table:table-row>";
     for (char c : std::string("abc"))
         blanks += cell("office:value-type=\"string\"",
-                       std::string("<text:p>") + c + "<text:s text:c=\"30000000\"/></text:p>");
+                       std::string("<text:p>") + c + "<text:s text:c=\"10000000\"/></text:p>");
     EXPECT_NE(readFirst(ods(table(blanks + "</table:table-row>"))).find("MiB of repeated blanks"),
               std::string::npos);
+
+    // What a small file may make the reader hold is bounded by its size: repeats and
+    // compression are believed only so far.
+    const std::string tooMuch =
+        "ReadError: the worksheet would take more than 24 MB of memory, far more than a file of "
+        "its size holds (its repeats or compression claim more than can be believed)";
+    EXPECT_EQ(readFirst(ods(table("<table:table-row table:number-rows-repeated=\"1048575\">" +
+                                  cell("office:value-type=\"float\" office:value=\"1\" "
+                                       "table:number-columns-repeated=\"16384\"") +
+                                  "</table:table-row>"))),
+              tooMuch);
+    std::string wide = "<row>";
+    for (int c = 0; c < 16000; ++c) wide += "<c><v>1</v></c>";
+    wide += "</row>";
+    std::string manyRows;
+    for (int r = 0; r < 125; ++r) manyRows += wide;
+    std::string compressed = xlsx(manyRows);
+    ASSERT_LT(compressed.size(), size_t(100) << 10);
+    EXPECT_EQ(readFirst(compressed).substr(tooMuch.find(" MB")),
+              tooMuch.substr(tooMuch.find(" MB")));
+    // A sparse row after a wide one reserves what it holds, not the width before it.
+    std::string sparse = "<row><c r=\"XFD1\"><v>1</v></c></row>";
+    for (int r = 0; r < 300000; ++r) sparse += "<row><c><v>2</v></c></row>";
+    {
+        size_t before = mallinfo2().uordblks;
+        auto reader = openPackageReader(xlsx(sparse));
+        SheetCells cells;
+        reader->readSheet(0, cells);
+        EXPECT_EQ(cells.rowCount(), 300001u);
+        EXPECT_LT(mallinfo2().uordblks - before, size_t(32) << 20);
+    }
 
     std::string deep;
     for (int i = 0; i < 20000; ++i) deep += "<a>";
