@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace kordb {
 
@@ -10,26 +9,13 @@ std::string formatNumber(double d) {
     if (std::isnan(d)) return "NaN";
     if (std::isinf(d)) return d < 0 ? "-Infinity" : "Infinity";
     if (d == 0) return "0";
-    if (std::fabs(d) < 9.007199254740992e15 && d == std::trunc(d)) {
-        char buf[24];
-        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(d));
-        return std::string(buf, r.ptr);
-    }
-    char buf[64];
-    // As "%.15g" writes it, without printf's cost: error files format every number they hold.
-    auto end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15).ptr;
-    std::string s(buf, end);
-    if (s.find('e') == std::string::npos) return s;
-    // Rounded to 15 significant digits, then written out without an exponent.
-    int exp10 = static_cast<int>(std::floor(std::log10(std::fabs(d))));
-    int decimals = exp10 >= 14 ? 0 : 14 - exp10;
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, d);
-    s = buf;
-    if (s.find('.') != std::string::npos) {
-        while (!s.empty() && s.back() == '0') s.pop_back();
-        if (!s.empty() && s.back() == '.') s.pop_back();
-    }
-    return s;
+    // The shortest text that reads back as d, however long: a plain decimal where one is
+    // readable (as JavaScript writes numbers), an exponent for the very large and very small.
+    char buf[400];
+    double a = std::fabs(d);
+    auto format = a >= 1e-7 && a < 1e21 ? std::chars_format::fixed : std::chars_format::scientific;
+    auto r = std::to_chars(buf, buf + sizeof buf, d, format);
+    return std::string(buf, r.ptr);
 }
 
 std::string formatNumberExact(double d) {

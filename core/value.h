@@ -64,7 +64,8 @@ class Value {
     std::string stored_;
 };
 
-// Plain decimal text of a number: 1001, 12.5, -0.25; up to 15 significant digits, no exponent.
+// The shortest text that reads back as exactly d: 1001, 12.5, -0.25, 0.30000000000000004;
+// an exponent only below 1e-7 and from 1e21 on (1e-70, 1e+308).
 std::string formatNumber(double d);
 // A decimal's text in one form: no sign on zero, no leading zeros, no trailing fractional
 // zeros ("-001.2300" -> "-1.23"); text that is not a plain decimal comes back as it is.

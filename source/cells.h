@@ -17,16 +17,30 @@ class ReadError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// How a Date cell's number counts days (Cell::error holds it, to keep a cell 16 bytes).
+enum DateForm : uint8_t {
+    // A serial day number in the workbook's date system (see SheetCells::date1904), a
+    // fraction for the time of day.
+    kSerialDate = 0,
+    // The same, under a number format that shows a time of day and no date: day 0 of either
+    // system is a time alone.
+    kSerialTime = 1,
+    // Days since 1899-12-30 on the calendar as it is, any year, negative before: a date the
+    // file wrote as text, which no serial of Excel's may hold (1899-12-30, 1850-01-01).
+    kCalendarDate = 2,
+};
+
 struct Cell {
     enum class Type : uint8_t { Empty, Number, Text, Boolean, Date, Error };
-    // Number: the value. Boolean: 1 or 0. Date: the serial day number in the workbook's date
-    // system (see SheetCells::date1904), a fraction for the time of day.
+    // Number: the value. Boolean: 1 or 0. Date: days and a fraction for the time of day,
+    // counted as `error` (a DateForm) says.
     double number = 0;
     uint32_t text = 0;  // Text: index into SheetCells::strings
     uint16_t col = 0;   // zero-based column
     Type type = Type::Empty;
     // Error: the Excel error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!,
     // 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A); 0xFF for an error the file names otherwise.
+    // Date: its DateForm.
     uint8_t error = 0;
 };
 
@@ -36,8 +50,17 @@ class SheetCells {
     // Columns beyond this are refused as damage (Excel's own limit).
     static constexpr uint32_t kMaxColumns = 16384;
     static constexpr uint32_t kMaxRows = 1048576;
-    // More cells than this are refused rather than exhausting memory (16 bytes each).
-    static constexpr size_t kMaxCells = size_t(24) << 20;
+    // Memory a sheet's cells, rows and texts may take at most, whatever its file: enough for
+    // 65,536 rows of 80 columns and their texts, and within the tool's 300 MB.
+    static constexpr size_t kMaxBytes = size_t(192) << 20;
+    // What the sheet of a file of fileBytes may take: a file describes more than some dozens
+    // of times its size only by repeats or compression, which are believed no further. So no
+    // file under 1 MB makes the readers take more than about 70 MB.
+    static size_t budgetFor(size_t fileBytes);
+    void limitBytes(size_t bytes) { maxBytes_ = bytes; }
+    // Counts bytes a reader holds for the sheet outside it (a shared text table) against the
+    // same budget; throws ReadError when it is spent.
+    void charge(size_t bytes);
 
     // Adds a cell at (row, col), both zero-based; a later cell at the same place replaces
     // the earlier one. Throws ReadError past the limits above.
@@ -65,6 +88,8 @@ class SheetCells {
     std::vector<std::string> strings_;
     uint32_t columns_ = 0;
     size_t cells_ = 0;
+    size_t bytes_ = 0, maxBytes_ = kMaxBytes;
+    uint32_t lastRow_ = 0;  // the row a cell was last added to
 };
 
 // An open workbook of any kind the tool reads. Reading a sheet costs nothing until asked.
@@ -73,8 +98,11 @@ class WorkbookReader {
     virtual ~WorkbookReader() = default;
     // Every sheet's name as its tab shows it, in workbook order, hidden sheets too.
     virtual const std::vector<std::string>& sheetNames() const = 0;
-    // Reads sheet index (0-based) into out; throws ReadError.
+    // Reads sheet index (0-based) into out, within sheetBudget; throws ReadError.
     virtual void readSheet(size_t index, SheetCells& out) = 0;
+
+    // Memory a sheet may take: SheetCells::budgetFor the file's size, set by the opener.
+    size_t sheetBudget = SheetCells::kMaxBytes;
 };
 
 // Opens path, choosing the reader by the file's content, not its name. Throws ReadError

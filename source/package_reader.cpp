@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "source/cells.h"
+#include "source/sheet_values.h"
 #include "source/xml_scan.h"
 #include "source/zip_package.h"
 
@@ -83,13 +84,6 @@ bool parseCellRef(std::string_view s, uint32_t& row, uint32_t& col) {
     return true;
 }
 
-std::string cellName(uint64_t row, uint64_t col) {
-    std::string letters;
-    for (uint64_t c = col + 1; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-    return letters + std::to_string(row + 1);
-}
-
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -110,8 +104,8 @@ bool digitsAt(std::string_view s, size_t at, size_t n, unsigned& out) {
     return true;
 }
 
-const int64_t kEpoch1900 = daysFromCivil(1899, 12, 30);
-const int64_t kEpoch1904 = daysFromCivil(1904, 1, 1);
+// Day 0 of the calendar a kCalendarDate cell counts.
+const int64_t kDay0 = daysFromCivil(1899, 12, 30);
 
 // "hh:mm[:ss[.fff]]" from at, as a fraction of a day; at ends past it.
 bool parseClock(std::string_view s, size_t& at, double& fraction) {
@@ -140,15 +134,18 @@ bool parseClock(std::string_view s, size_t& at, double& fraction) {
 }
 
 // An ISO 8601 date, date and time, or time ("2024-01-31", "2024-01-31T13:45:00.5Z",
-// "13:45:00") as days since epoch (a time alone as a fraction of a day). A zone is ignored:
-// spreadsheets have none.
-bool parseIsoDate(std::string_view s, int64_t epoch, double& days) {
+// "13:45:00") as a Date cell: days since 1899-12-30 on the calendar as it is, or a time alone
+// as a fraction of a day. A zone is ignored: spreadsheets have none.
+bool parseIsoDate(std::string_view s, Cell& cell) {
+    cell.type = Cell::Type::Date;
+    double& days = cell.number;
     s = trim(s);
     size_t at = 0;
     if (s.size() >= 3 && s[2] == ':') {
         double f;
         if (!parseClock(s, at, f) || at != s.size()) return false;
         days = f;
+        cell.error = kSerialTime;
         return true;
     }
     bool negative = !s.empty() && s[0] == '-';
@@ -179,11 +176,8 @@ bool parseIsoDate(std::string_view s, int64_t epoch, double& days) {
         if (digitsAt(s, at, 2, zm)) at += 2;
     }
     if (at != s.size()) return false;
-    int64_t serial = daysFromCivil(year, month, day) - epoch;
-    // Excel counts a 29 February 1900 that never was: its serials of the days before it are
-    // one less than the days since 1899-12-30.
-    if (epoch == kEpoch1900 && serial >= 1 && serial < 61) --serial;
-    days = double(serial) + fraction;
+    days = double(daysFromCivil(year, month, day) - kDay0) + fraction;
+    cell.error = kCalendarDate;
     return true;
 }
 
@@ -277,42 +271,9 @@ void decodeEscapes(std::string& s) {
     s.swap(out);
 }
 
-// A number format shows a date or time when it has a y, m, d, h or s outside quotes,
-// escapes and [brackets] ([h], [mm], [ss] elapsed time count).
-bool isDateFormat(std::string_view code) {
-    if (lower(trim(code)) == "general") return false;
-    for (size_t i = 0; i < code.size(); ++i) {
-        char c = code[i];
-        if (c == '"') {
-            size_t end = code.find('"', i + 1);
-            if (end == std::string_view::npos) return false;
-            i = end;
-        } else if (c == '\\' || c == '_' || c == '*') {
-            ++i;
-        } else if (c == '[') {
-            size_t end = code.find(']', i + 1);
-            if (end == std::string_view::npos) return false;
-            std::string inside = lower(code.substr(i + 1, end - i - 1));
-            if (!inside.empty() && inside.find_first_not_of(inside[0]) == std::string::npos &&
-                (inside[0] == 'h' || inside[0] == 'm' || inside[0] == 's'))
-                return true;
-            i = end;
-        } else {
-            char l = char(c | 0x20);
-            if (l == 'y' || l == 'm' || l == 'd' || l == 'h' || l == 's') return true;
-        }
-    }
-    return false;
-}
-
 // One cell's text, more than any spreadsheet holds, and what keeps a hostile part's memory in
 // bounds.
-constexpr size_t kMaxText = size_t(32) << 20;
-
-bool isBuiltinDateFormat(uint64_t id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
-           (id >= 50 && id <= 58);
-}
+constexpr size_t kMaxText = size_t(16) << 20;
 
 // Lists a part may hold (sheets, relationships, formats): far more than any workbook has.
 constexpr size_t kMaxEntries = 100000;
@@ -547,16 +508,17 @@ struct SharedStringsHandler {
     SharedStrings& out;
     RichText rich;
     bool inItem = false;
+    size_t budget;
     std::string cur, scratch;
 
-    explicit SharedStringsHandler(SharedStrings& o) : out(o) {}
+    SharedStringsHandler(SharedStrings& o, size_t b) : out(o), budget(b) {}
 
     void onStart(xml::Scanner& sc, const xml::Element& e) {
         size_t d = sc.depth();
         if (d == 1 && e.ns == Ns::Sml && is(e.local, "sst")) {
             uint64_t n;
             if (parseUint(sc.value(e.find(Ns::None, "uniqueCount"), scratch), n))
-                out.ends.reserve(size_t(std::min<uint64_t>(n, uint64_t(1) << 22)));
+                out.ends.reserve(size_t(std::min<uint64_t>(n, uint64_t(1) << 20)));
         } else if (d == 2 && e.ns == Ns::Sml && is(e.local, "si")) {
             inItem = true;
             rich = RichText{d};
@@ -579,14 +541,18 @@ struct SharedStringsHandler {
     void onText(xml::Scanner& sc, std::string_view t) {
         if (cur.size() + t.size() > kMaxText)
             sc.damaged("a shared string longer than " + std::to_string(kMaxText >> 20) + " MiB");
+        if (out.text.size() + cur.size() + t.size() > budget)
+            throw ReadError("its shared texts would take more than " +
+                            std::to_string(budget >> 20) +
+                            " MB of memory, far more than a file of its size holds");
         cur.append(t);
     }
 };
 
 struct StylesHandler {
     bool wantText = false;
-    std::unordered_map<uint64_t, bool> custom;  // numFmtId -> shows a date
-    std::vector<uint8_t> dateXf;
+    std::unordered_map<uint64_t, FormatShows> custom;  // numFmtId -> what it shows
+    std::vector<FormatShows> xfShows;
     int section = 0;  // 1 numFmts, 2 cellXfs
     std::string s1, s2;
 
@@ -599,12 +565,12 @@ struct StylesHandler {
             uint64_t id;
             countEntry(sc, custom.size(), "number formats");
             if (parseUint(sc.value(e.find(Ns::None, "numFmtId"), s1), id))
-                custom[id] = isDateFormat(sc.value(e.find(Ns::None, "formatCode"), s2));
+                custom[id] = numberFormatShows(sc.value(e.find(Ns::None, "formatCode"), s2));
         } else if (d == 3 && section == 2 && is(e.local, "xf")) {
             uint64_t id = 0;
             parseUint(sc.value(e.find(Ns::None, "numFmtId"), s1), id);
             auto it = custom.find(id);
-            dateXf.push_back(it != custom.end() ? it->second : isBuiltinDateFormat(id));
+            xfShows.push_back(it != custom.end() ? it->second : builtinFormatShows(id));
         }
     }
     void onEnd(xml::Scanner& sc, Ns, std::string_view) {
@@ -620,12 +586,15 @@ struct WorkbookHandler {
     };
     std::vector<Sheet> sheets;
     bool date1904 = false;
+    bool known = false;  // the root element is a SpreadsheetML workbook
     std::string s1, s2;
 
     void onStart(xml::Scanner& sc, const xml::Element& e) {
         if (e.ns != Ns::Sml) return;
         size_t d = sc.depth();
-        if (d == 2 && is(e.local, "workbookPr")) {
+        if (d == 1) {
+            known = is(e.local, "workbook");
+        } else if (d == 2 && is(e.local, "workbookPr")) {
             std::string_view v = sc.value(e.find(Ns::None, "date1904"), s1);
             date1904 = is(v, "1") || is(v, "true");
         } else if (d == 3 && is(e.local, "sheet")) {
@@ -646,13 +615,8 @@ class SheetHandler {
   public:
     bool wantText = false;
 
-    SheetHandler(SheetCells& out, const SharedStrings& sst, const std::vector<uint8_t>& dateXf,
-                 bool date1904)
-        : out_(out),
-          pool_(out),
-          sst_(sst),
-          dateXf_(dateXf),
-          epoch_(date1904 ? kEpoch1904 : kEpoch1900) {
+    SheetHandler(SheetCells& out, const SharedStrings& sst, const std::vector<FormatShows>& xfShows)
+        : out_(out), pool_(out), sst_(sst), xfShows_(xfShows) {
         sstIndex_.assign(sst.size(), kUnmapped);
     }
 
@@ -711,9 +675,10 @@ class SheetHandler {
         const xml::Attr* r = e.find(Ns::None, "r");
         uint64_t n;
         if (r) {
-            if (!parseUint(sc.value(r, scratch_), n) || n == 0 || n > SheetCells::kMaxRows)
+            if (!parseUint(sc.value(r, scratch_), n) || n > SheetCells::kMaxRows)
                 sc.damaged("a row numbered '" + std::string(sc.value(r, scratch_)) + "'");
-            row_ = uint32_t(n - 1);
+            // Some writers number every row 0: each is the row after the one before.
+            row_ = n == 0 ? nextRow_ : uint32_t(n - 1);
         } else {
             row_ = nextRow_;
         }
@@ -738,8 +703,10 @@ class SheetHandler {
                     placed = true;
                     break;
                 case 's': {
-                    uint64_t s;
-                    if (!parseUint(v, s)) sc.damaged("the style '" + std::string(v) + "'");
+                    // Some writers leave the attribute empty: the default style.
+                    uint64_t s = 0;
+                    if (!trim(v).empty() && !parseUint(v, s))
+                        sc.damaged("the style '" + std::string(v) + "'");
                     style_ = s;
                     break;
                 }
@@ -780,8 +747,14 @@ class SheetHandler {
             case Kind::Number:
                 if (trim(v).empty()) return;
                 if (!parseDouble(v, cell.number)) badValue(sc, "a number");
-                cell.type = style_ < dateXf_.size() && dateXf_[style_] ? Cell::Type::Date
-                                                                       : Cell::Type::Number;
+                if (FormatShows shows =
+                        style_ < xfShows_.size() ? xfShows_[style_] : FormatShows::Number;
+                    shows != FormatShows::Number) {
+                    cell.type = Cell::Type::Date;
+                    cell.error = shows == FormatShows::Time ? kSerialTime : kSerialDate;
+                } else {
+                    cell.type = Cell::Type::Number;
+                }
                 break;
             case Kind::Shared: {
                 if (trim(v).empty()) return;
@@ -823,8 +796,7 @@ class SheetHandler {
                 break;
             case Kind::Date:
                 if (trim(v).empty()) return;
-                if (!parseIsoDate(v, epoch_, cell.number)) badValue(sc, "a date");
-                cell.type = Cell::Type::Date;
+                if (!parseIsoDate(v, cell)) badValue(sc, "a date");
                 break;
         }
         out_.add(cellRow_, cellCol_, cell);
@@ -838,8 +810,7 @@ class SheetHandler {
     SheetCells& out_;
     StringPool pool_;
     const SharedStrings& sst_;
-    const std::vector<uint8_t>& dateXf_;
-    int64_t epoch_;
+    const std::vector<FormatShows>& xfShows_;
     std::vector<uint32_t> sstIndex_;  // shared string -> index in out_, once used
     bool inData_ = false;
     size_t rowDepth_ = 0;  // 0 outside a row
@@ -862,6 +833,12 @@ class OoxmlReader : public WorkbookReader {
         std::vector<Relationship> rels = readRels(*zip_, main);
         WorkbookHandler wb;
         scanPart(*zip_, entry, wb);
+        // An empty list would read as a workbook without sheets: say why there is none.
+        if (!wb.known)
+            throw ReadError("its workbook part " + main +
+                            " is in a form of Office Open XML the tool does not read: save it "
+                            "as .xlsx");
+        if (wb.sheets.empty()) throw ReadError("it is damaged: it lists no sheets");
         date1904_ = wb.date1904;
         auto byType = [&](std::string_view type) -> int64_t {
             for (const auto& r : rels)
@@ -891,12 +868,15 @@ class OoxmlReader : public WorkbookReader {
         if (index >= sheets_.size()) throw std::out_of_range("no such sheet");
         const Sheet& sheet = sheets_[index];
         out.date1904 = date1904_;
+        out.limitBytes(sheetBudget);
         if (sheet.entry < 0)
             throw ReadError("it is damaged: the part of the sheet '" + names_[index] +
                             "' is missing");
         if (sheet.cells) {
             loadShared();
-            SheetHandler h(out, strings_, dateXf_, date1904_);
+            // The shared texts are memory this sheet's reading holds too.
+            out.charge(strings_.text.size() + strings_.ends.size() * sizeof(uint32_t));
+            SheetHandler h(out, strings_, xfShows_);
             scanPart(*zip_, sheet.entry, h);
         }
         out.finish();
@@ -913,11 +893,11 @@ class OoxmlReader : public WorkbookReader {
         if (styles_ >= 0) {
             StylesHandler h;
             scanPart(*zip_, styles_, h);
-            dateXf_ = std::move(h.dateXf);
+            xfShows_ = std::move(h.xfShows);
         }
         if (sharedStrings_ >= 0) {
             SharedStrings strings;
-            SharedStringsHandler h(strings);
+            SharedStringsHandler h(strings, sheetBudget);
             scanPart(*zip_, sharedStrings_, h);
             strings_ = std::move(strings);
         }
@@ -931,7 +911,7 @@ class OoxmlReader : public WorkbookReader {
     int64_t sharedStrings_ = -1, styles_ = -1;
     bool loaded_ = false;
     SharedStrings strings_;
-    std::vector<uint8_t> dateXf_;
+    std::vector<FormatShows> xfShows_;
 };
 
 // ---- OpenDocument ----
@@ -986,7 +966,7 @@ class OdsSheetHandler {
     bool wantText = false;
     // Blanks a sheet's text:s elements may ask for in all: a few bytes of XML can ask for
     // millions.
-    static constexpr uint64_t kMaxBlanks = uint64_t(64) << 20;
+    static constexpr uint64_t kMaxBlanks = uint64_t(16) << 20;
 
     OdsSheetHandler(SheetCells& out, size_t target) : out_(out), pool_(out), target_(target) {}
 
@@ -996,8 +976,14 @@ class OdsSheetHandler {
         if (cellDepth_) {
             inCell(sc, e, d);
         } else if (!tableDepth_) {
-            if (d == 4 && e.ns == Ns::Table && is(e.local, "table") && tables_++ == target_)
+            if (d == 4 && e.ns == Ns::Table && is(e.local, "table") && tables_++ == target_) {
                 tableDepth_ = d;
+            } else if (e.ns == Ns::Table && is(e.local, "null-date")) {
+                Cell day0;
+                if (parseIsoDate(sc.value(e.find(Ns::Table, "date-value"), scratch_), day0) &&
+                    day0.error == kCalendarDate)
+                    nullDate_ = day0.number;
+            }
         } else if (e.ns == Ns::Table) {
             if (is(e.local, "table-row")) {
                 startRow(sc, e);
@@ -1068,6 +1054,10 @@ class OdsSheetHandler {
     void endRow() {
         inRow_ = false;
         if (!stored_.empty()) {
+            // Values repeated past the sheet's edge: refused before millions are spread.
+            if (row_ + rowRepeat_ > SheetCells::kMaxRows ||
+                stored_.back().col + stored_.back().repeat > SheetCells::kMaxColumns)
+                throw ReadError("a cell lies beyond the last row or column a worksheet can have");
             uint64_t last = std::min<uint64_t>(row_ + rowRepeat_, SheetCells::kMaxRows + 1);
             for (uint64_t r = row_; r < last; ++r)
                 for (const Stored& s : stored_) {
@@ -1104,12 +1094,22 @@ class OdsSheetHandler {
             }
         } else if (is(type, "date")) {
             type_ = Type::Date;
+            Cell date;
             if (const xml::Attr* v = e.find(Ns::Office, "date-value")) {
-                hasValue_ = parseIsoDate(sc.value(v, scratch_), kEpoch1900, number_);
+                hasValue_ = parseIsoDate(sc.value(v, scratch_), date);
+                number_ = date.number;
+                form_ = date.error;
+                what = "a date";
+            } else if (const xml::Attr* n = e.find(Ns::Office, "value")) {
+                // A date as a number counts days from the document's null date.
+                hasValue_ = parseDouble(sc.value(n, scratch_), number_);
+                number_ += nullDate_;
+                form_ = kCalendarDate;
                 what = "a date";
             }
         } else if (is(type, "time")) {
             type_ = Type::Time;
+            form_ = kSerialTime;
             if (const xml::Attr* v = e.find(Ns::Office, "time-value")) {
                 hasValue_ = parseDuration(sc.value(v, scratch_), number_);
                 what = "a time";
@@ -1212,6 +1212,7 @@ class OdsSheetHandler {
                             : type_ == Type::Boolean ? Cell::Type::Boolean
                                                      : Cell::Type::Date;
                 cell.number = number_;
+                if (cell.type == Cell::Type::Date) cell.error = form_;
                 break;
         }
         stored_.push_back({col, colRepeat_, cell});
@@ -1228,6 +1229,8 @@ class OdsSheetHandler {
     Type type_ = Type::None;
     bool hasValue_ = false, hasString_ = false, error_ = false, formula_ = false;
     double number_ = 0;
+    uint8_t form_ = kCalendarDate;  // a date's or time's DateForm
+    double nullDate_ = 0;           // table:null-date as a kCalendarDate day; 1899-12-30 unless set
     int paragraphs_ = 0;
     uint64_t blanks_ = 0;
     std::string text_, string_, scratch_, typeScratch_;
@@ -1256,6 +1259,7 @@ class OdsReader : public WorkbookReader {
 
     void readSheet(size_t index, SheetCells& out) override {
         if (index >= names_.size()) throw std::out_of_range("no such sheet");
+        out.limitBytes(sheetBudget);
         OdsSheetHandler h(out, index);
         scanPart(*zip_, content_, h);
         out.finish();
@@ -1310,9 +1314,8 @@ std::unique_ptr<WorkbookReader> openOoxml(std::unique_ptr<ZipPackage> zip) {
     throw ReadError(kNoWorkbook);
 }
 
-}  // namespace
-
-std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
+// The reader the package's content asks for.
+std::unique_ptr<WorkbookReader> openPackage(std::string bytes) {
     auto zip = std::make_unique<ZipPackage>(std::move(bytes));
     int64_t mimetype = zip->find("mimetype");
     if (mimetype >= 0) {
@@ -1331,6 +1334,15 @@ std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
     if (zip->has("xl/workbook.bin")) throw ReadError(kBinaryWorkbook);
     if (zip->has("xl/workbook.xml")) return openOoxml(std::move(zip));
     throw ReadError(kNoWorkbook);
+}
+
+}  // namespace
+
+std::unique_ptr<WorkbookReader> openPackageReader(std::string bytes) {
+    size_t fileBytes = bytes.size();
+    auto reader = openPackage(std::move(bytes));
+    reader->sheetBudget = SheetCells::budgetFor(fileBytes);
+    return reader;
 }
 
 }  // namespace kordb

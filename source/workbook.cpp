@@ -1,11 +1,16 @@
 #include "source/workbook.h"
 
+#include <QString>
+
 #include <cmath>
 #include <cstdio>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "core/text.h"
+#include "source/sheet_values.h"
 
 namespace kordb {
 
@@ -43,30 +48,38 @@ bool isValue(const Cell& c) {
 }  // namespace
 
 std::string cellAddress(uint32_t row, uint32_t col) {
-    std::string letters;
-    for (uint32_t c = col + 1; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-    return letters + std::to_string(uint64_t(row) + 1);
+    return cellName(row, col);
 }
 
-std::string serialToIso(double serial, bool date1904) {
-    if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return {};
-    double whole = std::floor(serial);
-    long long seconds = std::llround((serial - whole) * 86400.0);
+std::string serialToIso(double value, bool date1904, uint8_t form) {
+    const bool calendar = form == kCalendarDate;
+    // 0001-01-01 and 9999-12-31 as the cell counts days.
+    const double first = calendar ? -693593 : 0;
+    const long long last = calendar || !date1904 ? 2958465 : 2957003;
+    if (!std::isfinite(value) || value < first || value >= double(last + 1)) return {};
+    double whole = std::floor(value);
     long long days = (long long)whole;
-    if (seconds >= 86400) {
-        ++days;
-        seconds -= 86400;
+    long long ms = std::llround((value - whole) * 86400000.0);
+    if (ms >= 86400000) {
+        // The last day's last moment stays on that day rather than name a year 10000.
+        if (days == last) {
+            ms = 86399999;
+        } else {
+            ++days;
+            ms -= 86400000;
+        }
     }
-    bool timeOnly = !date1904 && days == 0;
-    // Days since 1970-01-01 of the serial's day; the 1900 system counts a 29 February 1900
+    const bool timeOnly = !calendar && days == 0 && (form == kSerialTime || (!date1904 && ms > 0));
+    // Days since 1970-01-01 of the cell's day; the 1900 system counts a 29 February 1900
     // that never was, so serials before it are one day later than the count says.
     long long epoch;
-    if (date1904)
+    if (calendar)
+        epoch = days - 25569;  // 1899-12-30
+    else if (date1904)
         epoch = days - 24107;  // 1904-01-01
     else
         epoch = days - (days < 61 ? 25568 : 25569);
-    if (!date1904 && days == 60) epoch = -25509;  // shown as 1900-02-28, the nearest real day
+    if (!calendar && !date1904 && days == 60) epoch = -25509;  // 1900-02-28, the nearest day
     // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
     long long z = epoch + 719468;
     long long era = (z >= 0 ? z : z - 146096) / 146097;
@@ -79,15 +92,18 @@ std::string serialToIso(double serial, bool date1904) {
     int m = int(mp + (mp < 10 ? 3 : -9));
     if (m <= 2) ++y;
     char buf[64];
-    int h = int(seconds / 3600), mi = int(seconds / 60 % 60), se = int(seconds % 60);
-    if (timeOnly && seconds > 0)
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, se);
-    else if (seconds == 0)
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", int(y), m, int(d));
-    else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", int(y), m, int(d), h, mi,
-                      se);
-    return buf;
+    int n = 0;
+    if (!timeOnly) n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", int(y), m, int(d));
+    if (ms == 0 && !timeOnly) return std::string(buf, size_t(n));
+    if (!timeOnly) buf[n++] = 'T';
+    long long seconds = ms / 1000;
+    n += std::snprintf(buf + n, sizeof buf - size_t(n), "%02d:%02d:%02d", int(seconds / 3600),
+                       int(seconds / 60 % 60), int(seconds % 60));
+    if (int frac = int(ms % 1000)) {
+        n += std::snprintf(buf + n, sizeof buf - size_t(n), ".%03d", frac);
+        while (buf[n - 1] == '0') --n;
+    }
+    return std::string(buf, size_t(n));
 }
 
 std::vector<std::string> readSheetNames(const std::string& path) {
@@ -134,30 +150,56 @@ Workbook::Loaded& Workbook::load(int index) {
 
 namespace {
 
+// A name's key for case-blind equality: equal keys for names equalsNoCase takes as equal.
+std::string foldedKey(const std::string& name) {
+    for (unsigned char c : name)
+        if (c >= 0x80)
+            return QString::fromUtf8(name.data(), qsizetype(name.size()))
+                .toCaseFolded()
+                .toStdString();
+    std::string key = name;
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return key;
+}
+
 // Column names from the header row: gaps get "F" and the column's number, and a repeated name
-// the first free numeric suffix, deterministically.
+// the first free numeric suffix, deterministically. One pass over a hash of the names taken,
+// so that a header 16,384 columns wide of one repeated name costs no more than any other.
 std::vector<std::string> headerNames(const SheetCells& cells) {
     std::vector<std::string> columns;
+    columns.reserve(cells.columnCount());
+    std::unordered_set<std::string> taken;
+    // Per repeated name, the suffix to try first: suffixes below it are all taken, and names
+    // are only ever added, so the search for that name resumes where it stopped.
+    std::unordered_map<std::string, uint32_t> nextSuffix;
     for (uint32_t c = 0; c < cells.columnCount(); ++c) {
         std::string name;
         if (const Cell* h = cells.at(0, c)) {
             if (h->type == Cell::Type::Text)
                 name = cells.string(h->text);
             else if (h->type == Cell::Type::Date)
-                name = serialToIso(h->number, cells.date1904);
+                name = serialToIso(h->number, cells.date1904, h->error);
             else if (h->type == Cell::Type::Number || h->type == Cell::Type::Boolean)
                 name = formatNumber(h->number);
         }
-        if (name.empty()) name = "F" + std::to_string(c + 1);
-        auto taken = [&](const std::string& n) {
-            for (auto& existing : columns)
-                if (equalsNoCase(existing, n)) return true;
-            return false;
-        };
-        if (taken(name)) {
-            int k = 1;
-            while (taken(name + std::to_string(k))) ++k;
-            name += std::to_string(k);
+        if (name.empty()) {
+            name = 'F';
+            name += std::to_string(c + 1);
+        }
+        std::string key = foldedKey(name);
+        if (taken.count(key)) {
+            uint32_t& k = nextSuffix.try_emplace(key, 1).first->second;
+            std::string candidate;
+            for (;; ++k) {
+                candidate = name;
+                candidate += std::to_string(k);
+                if (taken.insert(foldedKey(candidate)).second) break;
+            }
+            ++k;
+            name = std::move(candidate);
+        } else {
+            taken.insert(std::move(key));
         }
         columns.push_back(std::move(name));
     }
@@ -228,7 +270,7 @@ Workbook::Raw Workbook::raw(int sheetIndex, uint32_t row, uint16_t col) {
             return r;
         }
         case Cell::Type::Date:
-            scratch_ = serialToIso(c->number, cells.date1904);
+            scratch_ = serialToIso(c->number, cells.date1904, c->error);
             if (scratch_.empty()) {
                 // No day a calendar has: the number as it stands.
                 r.type = Raw::Double;

@@ -81,9 +81,11 @@ class Workbook {
 // "A1"-style address of a zero-based row and column.
 std::string cellAddress(uint32_t row, uint32_t col);
 
-// ISO 8601 text of a serial day number: a date alone when there is no time of day, a time
-// alone for a time on day 0 of the 1900 system; empty when the serial is no date.
-std::string serialToIso(double serial, bool date1904);
+// ISO 8601 text of a Date cell's number counted as form (a DateForm) says: a date alone when
+// there is no time of day, a time alone for a time on day 0 of the 1900 system or under a
+// format that shows only a time; the time to the millisecond, its fraction without trailing
+// zeros ("10:30:00.5"); empty when the number is no day between the years 1 and 9999.
+std::string serialToIso(double value, bool date1904, uint8_t form = kSerialDate);
 
 // Keeps the last workbook parsed, and parses again only when the file changed.
 class WorkbookCache {

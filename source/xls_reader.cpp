@@ -7,22 +7,27 @@
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-utils.h>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <string_view>
 
 #include "source/cells.h"
+#include "source/sheet_values.h"
 
 namespace kordb {
 namespace {
 
-constexpr uint16_t kFormula = 0x0006, kEof = 0x000A, kDateMode = 0x0022, kFilePass = 0x002F,
-                   kContinue = 0x003C, kBoundSheet = 0x0085, kMulRk = 0x00BD, kRString = 0x00D6,
-                   kXf = 0x00E0, kSst = 0x00FC, kLabelSst = 0x00FD, kNumber = 0x0203,
-                   kLabel = 0x0204, kBoolErr = 0x0205, kString = 0x0207, kRk = 0x027E,
-                   kFormat = 0x041E, kBof = 0x0809;
+constexpr uint16_t kFormula = 0x0006, kFormula3 = 0x0206, kFormula4 = 0x0406, kEof = 0x000A,
+                   kDateMode = 0x0022, kFilePass = 0x002F, kContinue = 0x003C, kBoundSheet = 0x0085,
+                   kMulRk = 0x00BD, kRString = 0x00D6, kXf = 0x00E0, kSst = 0x00FC,
+                   kLabelSst = 0x00FD, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205,
+                   kString = 0x0207, kRk = 0x027E, kFormat = 0x041E, kBof = 0x0809;
 constexpr uint16_t kBiff8 = 0x0600;
+// Cell records of Excel 2.x, whose layout BIFF8 does not share; some converters leave them in
+// a BIFF8 sheet.
+constexpr uint16_t kInteger2 = 0x0002, kNumber2 = 0x0003, kLabel2 = 0x0004, kBoolErr2 = 0x0005;
 
 const char* const kOlder =
     "it is an Excel 5.0/95 or older workbook: save it as Excel 97-2003 (.xls) or .xlsx";
@@ -50,6 +55,12 @@ double rkValue(uint32_t rk) {
         std::memcpy(&v, &bits, sizeof v);
     }
     return rk & 1 ? v / 100 : v;
+}
+
+std::string hex4(uint16_t v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", unsigned(v));
+    return buf;
 }
 
 [[noreturn]] void damaged(const std::string& what, size_t offset) {
@@ -106,8 +117,10 @@ void appendUtf16(std::string& out, const uint8_t* p, size_t units, uint32_t& hig
 }
 
 // A string inside one record: cch (8 or 16 bits), a flag byte, and the characters; rich-text
-// runs and phonetic blocks announced by the flags are left unread behind it.
-bool recordString(const uint8_t* p, size_t size, bool shortCount, std::string& out) {
+// runs and phonetic blocks announced by the flags are left unread behind it. partial: the
+// characters the record holds when it ends before cch of them.
+bool recordString(const uint8_t* p, size_t size, bool shortCount, std::string& out,
+                  bool partial = false) {
     size_t pos = shortCount ? 1 : 2;
     if (size < pos) return false;
     size_t cch = shortCount ? p[0] : u16(p);
@@ -116,8 +129,10 @@ bool recordString(const uint8_t* p, size_t size, bool shortCount, std::string& o
     uint8_t flags = p[pos++];
     if (flags & 0x08) pos += 2;
     if (flags & 0x04) pos += 4;
+    if (pos > size) return partial;
+    if (partial) cch = std::min(cch, flags & 1 ? (size - pos) / 2 : size - pos);
     size_t bytes = flags & 1 ? cch * 2 : cch;
-    if (pos > size || size - pos < bytes) return false;
+    if (size - pos < bytes) return false;
     if (flags & 1) {
         uint32_t high = 0;
         appendUtf16(out, p + pos, cch, high);
@@ -269,52 +284,6 @@ class Records {
     size_t size_;
 };
 
-// Whether a number format code shows a date or a time: a y, m, d, h or s outside quoted text,
-// escapes and bracketed sections ([Red], [$-409], [>=100]); the elapsed [h], [mm], [ss] count.
-bool isDateCode(std::string_view code) {
-    for (size_t i = 0; i < code.size(); ++i) {
-        char c = code[i];
-        switch (c) {
-            case '"': {
-                size_t j = code.find('"', i + 1);
-                if (j == std::string_view::npos) return false;
-                i = j;
-                break;
-            }
-            case '\\':
-            case '_':
-            case '*':
-                ++i;
-                break;
-            case '[': {
-                size_t j = code.find(']', i + 1);
-                if (j == std::string_view::npos) return false;
-                std::string_view in = code.substr(i + 1, j - i - 1);
-                char first = in.empty() ? 0 : char(in[0] | 0x20);
-                if (first == 'h' || first == 'm' || first == 's') {
-                    bool elapsed = true;
-                    for (char k : in) elapsed = elapsed && char(k | 0x20) == first;
-                    if (elapsed) return true;
-                }
-                i = j;
-                break;
-            }
-            default:
-                if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-                    char l = char(c | 0x20);
-                    if (l == 'y' || l == 'm' || l == 'd' || l == 'h' || l == 's') return true;
-                }
-        }
-    }
-    return false;
-}
-
-// Built-in formats Excel shows as dates or times, including the East Asian ones.
-bool isBuiltinDate(uint16_t id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
-           (id >= 50 && id <= 58);
-}
-
 struct SheetEntry {
     std::string name;
     uint32_t offset;
@@ -353,9 +322,11 @@ class XlsReader : public WorkbookReader {
     void readSheet(size_t index, SheetCells& out) override;
 
   private:
+    // The version is the header's, whatever the stream is called: BIFF8 is 0x0600, and
+    // Excel 5.0/95 (0x0500) and the versions before it lay records out otherwise.
     void checkBof(const Record& r) const {
         if (r.size < 4) damaged("a header record is too short", r.offset);
-        if (u16(r.data) != kBiff8) throw ReadError(kOlder);
+        if (u16(r.data) < kBiff8) throw ReadError(kOlder);
     }
     void readGlobals();
     const StringTable& strings();
@@ -364,7 +335,7 @@ class XlsReader : public WorkbookReader {
     Records records_;
     std::vector<std::string> names_;
     std::vector<SheetEntry> sheets_;
-    std::vector<uint8_t> dateXf_;  // per XF: 1 when its number format is a date or time
+    std::vector<FormatShows> xfShows_;  // per XF: what its number format shows
     bool date1904_ = false;
     size_t sstOffset_ = SIZE_MAX;
     bool sstRead_ = false;
@@ -382,7 +353,7 @@ void XlsReader::readGlobals() {
     checkBof(r);
 
     std::vector<uint16_t> xfFormats;
-    std::vector<uint16_t> customDates;  // ids of FORMAT records whose code is a date
+    std::vector<std::pair<uint16_t, FormatShows>> custom;  // the FORMAT records' codes
     bool ended = false;
     while (!ended && records_.next(pos, r)) {
         switch (r.type) {
@@ -404,10 +375,11 @@ void XlsReader::readGlobals() {
                 sstOffset_ = r.offset;
                 break;
             case kFormat: {
+                // A format only tells dates from numbers: a code longer than its record is
+                // taken as far as the record holds it.
                 std::string code;
-                if (r.size < 2 || !recordString(r.data + 2, r.size - 2, false, code))
-                    damaged("a number format runs past the end of its record", r.offset);
-                if (isDateCode(code)) customDates.push_back(u16(r.data));
+                if (r.size >= 2 && recordString(r.data + 2, r.size - 2, false, code, true))
+                    custom.emplace_back(u16(r.data), numberFormatShows(code));
                 break;
             }
             case kXf:
@@ -426,12 +398,12 @@ void XlsReader::readGlobals() {
         throw ReadError("it is damaged: the Workbook stream ends before the list of its sheets");
     if (sheets_.empty()) throw ReadError("it is damaged: it lists no sheets");
 
-    dateXf_.resize(xfFormats.size());
+    xfShows_.resize(xfFormats.size());
     for (size_t i = 0; i < xfFormats.size(); ++i) {
         uint16_t id = xfFormats[i];
-        bool custom = false;
-        for (uint16_t d : customDates) custom = custom || d == id;
-        dateXf_[i] = isBuiltinDate(id) || custom;
+        xfShows_[i] = builtinFormatShows(id);
+        for (const auto& [customId, shows] : custom)
+            if (customId == id) xfShows_[i] = shows;
     }
 }
 
@@ -462,6 +434,7 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
     if (index >= sheets_.size())
         throw ReadError("it has no sheet number " + std::to_string(index + 1));
     out.date1904 = date1904_;
+    out.limitBytes(sheetBudget);
     const SheetEntry& sheet = sheets_[index];
     if (sheet.kind == 6) {  // a macro module: code, no substream of cells
         out.finish();
@@ -483,15 +456,17 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
     std::vector<uint32_t> local;  // SST index -> index in out, or none yet
     constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
     uint32_t emptyText = kNone;
-    auto isDate = [&](const uint8_t* d) {
-        uint16_t xf = u16(d + 4);
-        return xf < dateXf_.size() && dateXf_[xf];
-    };
-    auto number = [&](const uint8_t* d, double v) {
+    // A number as its cell format shows it: a date, a time of day or a number.
+    auto typed = [&](uint16_t xf, double v) {
         Cell c;
         c.number = v;
-        c.type = isDate(d) ? Cell::Type::Date : Cell::Type::Number;
-        out.add(u16(d), u16(d + 2), c);
+        FormatShows shows = xf < xfShows_.size() ? xfShows_[xf] : FormatShows::Number;
+        c.type = shows == FormatShows::Number ? Cell::Type::Number : Cell::Type::Date;
+        c.error = shows == FormatShows::Time ? kSerialTime : kSerialDate;
+        return c;
+    };
+    auto number = [&](const uint8_t* d, double v) {
+        out.add(u16(d), u16(d + 2), typed(u16(d + 4), v));
     };
     auto text = [&](const uint8_t* d, uint32_t s) {
         Cell c;
@@ -553,12 +528,7 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
                 uint16_t row = u16(r.data);
                 for (uint32_t c = first; c <= last; ++c) {
                     const uint8_t* e = r.data + 4 + 6 * (c - first);
-                    uint16_t xf = u16(e);
-                    Cell cell;
-                    cell.number = rkValue(u32(e + 2));
-                    cell.type =
-                        xf < dateXf_.size() && dateXf_[xf] ? Cell::Type::Date : Cell::Type::Number;
-                    out.add(row, c, cell);
+                    out.add(row, c, typed(u16(e), rkValue(u32(e + 2))));
                 }
                 break;
             }
@@ -584,7 +554,11 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
                 out.add(u16(r.data), u16(r.data + 2), c);
                 break;
             }
-            case kFormula: {
+            case kFormula:
+            case kFormula3:
+            case kFormula4: {
+                // Excel 3 and 4 formulas put the result where BIFF8 does; the cached result is
+                // the cell's value either way.
                 need(14);
                 textPending = false;
                 const uint8_t* v = r.data + 6;
@@ -616,6 +590,14 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
                 }
                 break;
             }
+            case kInteger2:
+            case kNumber2:
+            case kLabel2:
+            case kBoolErr2:
+                throw ReadError("it holds cells in records of Excel 2.x (record 0x" + hex4(r.type) +
+                                " at offset " + std::to_string(r.offset) +
+                                " of the Workbook stream), which an Excel 97-2003 sheet does "
+                                "not have: save it again as Excel 97-2003 (.xls) or .xlsx");
             case kString: {
                 if (!textPending) break;
                 textPending = false;
@@ -680,9 +662,11 @@ std::string workbookStream(const std::string& bytes) {
     if (err) g_error_free(err);
     if (!root) throw ReadError("it is damaged: its compound file structure is broken");
 
+    // Excel 5.0/95 named its stream Book, but converters write BIFF8 under either name: the
+    // stream's header tells the version.
     GPtr<GsfInput> book(childStream(root.get(), "Workbook"));
+    if (!book) book.reset(childStream(root.get(), "Book"));
     if (!book) {
-        if (GPtr<GsfInput>(childStream(root.get(), "Book"))) throw ReadError(kOlder);
         if (GPtr<GsfInput>(childStream(root.get(), "EncryptedPackage")))
             throw ReadError(kProtected);
         throw ReadError(
@@ -708,8 +692,11 @@ std::string workbookStream(const std::string& bytes) {
 
 std::unique_ptr<WorkbookReader> openXlsReader(std::string bytes) {
     std::string stream = workbookStream(bytes);
+    size_t fileBytes = bytes.size();
     bytes = std::string();  // the stream is all that is needed from here on
-    return std::make_unique<XlsReader>(std::move(stream));
+    auto reader = std::make_unique<XlsReader>(std::move(stream));
+    reader->sheetBudget = SheetCells::budgetFor(fileBytes);
+    return reader;
 }
 
 }  // namespace kordb

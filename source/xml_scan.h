@@ -44,6 +44,12 @@ inline Ns namespaceOf(std::string_view uri) {
     static constexpr Known kKnown[] = {
         {"http://schemas.openxmlformats.org/spreadsheetml/2006/main", Ns::Sml},
         {"http://purl.oclc.org/ooxml/spreadsheetml/main", Ns::Sml},
+        // The Office 2007 betas', laid out as the standard's.
+        {"http://schemas.microsoft.com/office/excel/2006/2", Ns::Sml},
+        {"http://schemas.openxmlformats.org/spreadsheetml/2006/5/main", Ns::Sml},
+        {"http://schemas.microsoft.com/office/2006/relationships", Ns::Rel},
+        {"http://schemas.microsoft.com/package/2005/06/relationships", Ns::PkgRel},
+        {"http://schemas.microsoft.com/package/2005/06/content-types", Ns::Types},
         {"http://schemas.openxmlformats.org/officeDocument/2006/relationships", Ns::Rel},
         {"http://purl.oclc.org/ooxml/officeDocument/relationships", Ns::Rel},
         {"http://schemas.openxmlformats.org/package/2006/relationships", Ns::PkgRel},

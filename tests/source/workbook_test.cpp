@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <zip.h>
+
+#include <chrono>
 #include <fstream>
 
 #include "core/errors.h"
@@ -38,6 +41,74 @@ TEST(Workbook, HeaderNamesFillGapsAndRepeatsDeterministically) {
     EXPECT_EQ(sh.columns,
               (std::vector<std::string>{"Code", "F2", "Name", "code1", "2024", "Name1"}));
     EXPECT_EQ(sh.dataRows, 1u);
+}
+
+// An .xlsx of one sheet whose sheetData holds rows, zipped by the test.
+std::filesystem::path writeXlsx(const std::filesystem::path& file, const std::string& rows) {
+    const std::string sml = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const std::pair<std::string, std::string> parts[] = {
+        {"xl/workbook.xml", "<workbook xmlns=\"" + sml + "\" xmlns:r=\"" + rel +
+                                "\"><sheets><sheet name=\"S\" r:id=\"r1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"r1\" Type=\"" +
+             rel + "/worksheet\" Target=\"sheet1.xml\"/></Relationships>"},
+        {"xl/sheet1.xml",
+         "<worksheet xmlns=\"" + sml + "\"><sheetData>" + rows + "</sheetData></worksheet>"}};
+    int error = 0;
+    zip_t* z = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    for (const auto& [name, data] : parts)
+        zip_file_add(z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0), 0);
+    EXPECT_EQ(zip_close(z), 0);
+    return file;
+}
+
+TEST(Workbook, HeaderOfTheWidestSheetOfOneRepeatedName) {
+    std::string row = "<row>";
+    for (int c = 0; c < 16384; ++c) row += "<c><v>1</v></c>";
+    auto file = writeXlsx(scratchDir("wide") / "w.xlsx", row + "</row>");
+    Workbook book(file.string());
+    auto start = std::chrono::steady_clock::now();
+    const auto& columns = book.sheet(0).columns;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_EQ(columns.size(), 16384u);
+    EXPECT_EQ(columns[0], "1");
+    for (size_t c = 1; c < columns.size(); ++c)
+        ASSERT_EQ(columns[c], "1" + std::to_string(c)) << "column " << c;
+}
+
+TEST(Workbook, DateTextsAtTheEdges) {
+    const struct {
+        double value;
+        bool date1904;
+        uint8_t form;
+        const char* text;
+    } cases[] = {
+        {0, false, kSerialDate, "1899-12-31"},
+        {0, false, kSerialTime, "00:00:00"},
+        {1.0 / 86400, false, kSerialDate, "00:00:01"},
+        {0.5, true, kSerialTime, "12:00:00"},
+        {0.5, true, kSerialDate, "1904-01-01T12:00:00"},
+        {1.5, false, kSerialTime, "1900-01-01T12:00:00"},
+        {60, false, kSerialDate, "1900-02-28"},
+        {61, false, kSerialDate, "1900-03-01"},
+        {41224.99998836806, false, kSerialDate, "2012-11-11T23:59:58.995"},
+        {2958465.9999999995, false, kSerialDate, "9999-12-31T23:59:59.999"},
+        {2958466, false, kSerialDate, ""},
+        {2957003.5, true, kSerialDate, "9999-12-31T12:00:00"},
+        {2957004, true, kSerialDate, ""},
+        {-1, false, kSerialDate, ""},
+        {0, false, kCalendarDate, "1899-12-30"},
+        {1.5, false, kCalendarDate, "1899-12-31T12:00:00"},
+        {-18260, true, kCalendarDate, "1850-01-01"},
+        {-693593, false, kCalendarDate, "0001-01-01"},
+        {-693594, false, kCalendarDate, ""},
+        {45322.0001, false, kCalendarDate, "2024-01-31T00:00:08.64"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(serialToIso(c.value, c.date1904, c.form), c.text)
+            << c.value << (c.date1904 ? " 1904" : "") << " form " << int(c.form);
 }
 
 TEST(Workbook, MixedColumnIsTextOverEveryRowNotOnlyTheFirstEight) {

@@ -279,7 +279,11 @@ TEST(XlsReader, CellRecordsAndFormulaResults) {
         formula(5, 5, special(0, 0)) + rec(0x04BC, std::string(10, 0)) + rec(0x0207, narrow("x")) +
         formula(5, 6, special(0, 0)) + rec(0x0207, le16(0)) +
         // An embedded chart's records are not cells of the sheet.
-        bof(0x20) + number(6, 0, 99) + kEofRec + number(6, 1, 7);
+        bof(0x20) + number(6, 0, 99) + kEofRec + number(6, 1, 7) +
+        // A row of formulas in the records of Excel 3 and 4, as converters leave them.
+        rec(0x0406, at(7, 0) + le64(5) + le16(0) + le16(0)) +
+        rec(0x0206, at(7, 1) + special(1, 1) + le16(0) + le16(0)) +
+        rec(0x0406, at(7, 2) + special(0, 0) + le16(0) + le16(0)) + rec(0x0207, narrow("old"));
     SheetCells s = readSheet(xls(sheetStream(cells)));
     expectCells(
         s, {num(0, 0, 1.5),      num(0, 1, -3),        num(0, 2, 12.34),    num(0, 3, 2.5),
@@ -287,7 +291,8 @@ TEST(XlsReader, CellRecordsAndFormulaResults) {
             boolean(3, 0, true), boolean(3, 1, false), err(3, 2, 0x17),     txt(4, 0, "Grüße"),
             txt(4, 1, "Ω😀"),     txt(4, 2, "rich"),    num(5, 0, 42),       boolean(5, 1, true),
             err(5, 2, 0x2A),     txt(5, 3, ""),        txt(5, 4, "abcдег"), txt(5, 5, "x"),
-            txt(5, 6, ""),       num(6, 1, 7)});
+            txt(5, 6, ""),       num(6, 1, 7),         num(7, 0, 5),        boolean(7, 1, true),
+            txt(7, 2, "old")});
 }
 
 TEST(XlsReader, SharedStringsSplitAcrossContinue) {
@@ -329,15 +334,19 @@ TEST(XlsReader, WhichFormatsAreDates) {
         uint16_t id;
         const char* code;  // null: a built-in format without a FORMAT record
         bool date;
+        bool time = false;  // shows a time of day and no date
+        uint16_t cut = 0;   // characters the record's count claims beyond those it holds
     };
     const Case cases[] = {{14, nullptr, true},
                           {22, nullptr, true},
                           {27, nullptr, true},
                           {36, nullptr, true},
-                          {45, nullptr, true},
-                          {47, nullptr, true},
+                          {45, nullptr, true, true},
+                          {47, nullptr, true, true},
                           {50, nullptr, true},
                           {58, nullptr, true},
+                          {18, nullptr, true, true},
+                          {21, nullptr, true, true},
                           {0, nullptr, false},
                           {2, nullptr, false},
                           {13, nullptr, false},
@@ -349,11 +358,14 @@ TEST(XlsReader, WhichFormatsAreDates) {
                           {59, nullptr, false},
                           {164, "yyyy-mm-dd", true},
                           {165, "DD.MM.YYYY", true},
-                          {166, "[h]:mm", true},
-                          {167, "[MM]", true},
-                          {168, "[ss].00", true},
-                          {169, "[$-409]h:mm AM/PM", true},
-                          {170, "mm:ss", true},
+                          {166, "[h]:mm", true, true},
+                          {167, "[MM]", true, true},
+                          {168, "[ss].00", true, true},
+                          {169, "[$-409]h:mm AM/PM", true, true},
+                          {170, "mm:ss", true, true},
+                          {183, "yyyy-mm-dd hh:mm:ss.000", true},
+                          {184, "mmm", true},
+                          {185, "yyyy-mm-dd", true, false, 40},
                           {171, "\"d\"0", false},
                           {172, "[Red]0.00", false},
                           {173, "0\\d", false},
@@ -369,7 +381,11 @@ TEST(XlsReader, WhichFormatsAreDates) {
     std::string globals, cells;
     uint32_t i = 0;
     for (const auto& c : cases) {
-        if (c.code) globals += rec(0x041E, le16(c.id) + narrow(c.code));
+        if (c.code) {
+            std::string code = narrow(c.code);
+            code.replace(0, 2, le16(uint32_t(strlen(c.code) + c.cut)));
+            globals += rec(0x041E, le16(c.id) + code);
+        }
         globals += xf(c.id);
         cells += number(i, 0, 100, i);
         ++i;
@@ -381,6 +397,10 @@ TEST(XlsReader, WhichFormatsAreDates) {
         ASSERT_NE(cell, nullptr);
         EXPECT_EQ(cell->type, c.date ? Type::Date : Type::Number)
             << "format " << c.id << " " << (c.code ? c.code : "(built in)");
+        if (c.date) {
+            EXPECT_EQ(cell->error, c.time ? kSerialTime : kSerialDate)
+                << "format " << c.id << " " << (c.code ? c.code : "(built in)");
+        }
     }
 }
 
@@ -425,6 +445,14 @@ TEST(XlsReader, RefusesWhatItCannotRead) {
         {"no compound file", std::string(4096, 'z'),
          "it is damaged: its compound file structure is broken"},
         {"case of the stream name", compound({{"WORKBOOK", good}}), ""},
+        // The header tells the version, not the stream's name.
+        {"BIFF8 in a BOOK stream", compound({{"BOOK", good}}), ""},
+        {"BIFF8 in a Book stream", compound({{"Book", good}}), ""},
+        {"cells of Excel 2.x in a BIFF8 sheet",
+         xls(sheetStream(number(0, 0, 1) + rec(0x0003, at(1, 0) + '\0' + le64(2)))),
+         "it holds cells in records of Excel 2.x (record 0x0003 at offset 75 of the Workbook "
+         "stream), which an Excel 97-2003 sheet does not have: save it again as Excel 97-2003 "
+         "(.xls) or .xlsx"},
     };
     for (const auto& c : cases) EXPECT_EQ(failure(c.bytes), c.message) << c.what;
 }
