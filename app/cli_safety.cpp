@@ -11,6 +11,18 @@
 
 namespace kordb {
 
+namespace {
+
+void noteRowByRow(const Form& form, CliOperator& op) {
+    if (!form.outcome.rowByRowBecause.empty())
+        op.note(
+            "rows were looked up one at a time: the destination refused a look-up of many "
+            "keys at once (" +
+            form.outcome.rowByRowBecause + ")");
+}
+
+}  // namespace
+
 int runPlan(Form& form, CliOperator& op, std::ostream& out) {
     // The sheet as Start takes it from the list.
     form.st.SheetName = trimUpper(op.comboText());
@@ -18,6 +30,7 @@ int runPlan(Form& form, CliOperator& op, std::ostream& out) {
     bool clean = PlanMigration(
         form, [&](const std::string& line) { out << line << '\n'
                                                  << std::flush; }, counts);
+    noteRowByRow(form, op);
     if (!clean) {
         op.note("the plan of " + op.comboText() + " stopped at an error");
         return kExitFindings;
@@ -81,6 +94,7 @@ int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptio
 }
 
 void noteStartSafety(const Form& form, CliOperator& op) {
+    noteRowByRow(form, op);
     if (form.outcome.rolledBack)
         op.note("nothing was stored: the sheet was one transaction, rolled back at the error");
     else if (!form.outcome.journal.empty())

@@ -58,6 +58,9 @@ struct Outcome {
     std::filesystem::path journal;
     // The latest Start ran in one transaction and rolled it back: nothing was stored.
     bool rolledBack = false;
+    // Why the latest Start or plan went on looking rows up one at a time; empty when it did not
+    // have to.
+    std::string rowByRowBecause;
 };
 
 // One window's procedures: the operator they talk to, the state they share, and where their

@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "source/selection.h"
 
 namespace kordb {
 
@@ -124,6 +125,47 @@ void partyColumns(Form& f, const SheetRecordset& sheet, DestRecordset& rs,
 
 }  // namespace
 
+// Worksheet rows whose keys are looked up at once: one statement a table for this many rows
+// instead of one a row, which over a network is most of the time a row takes.
+constexpr long kBatchRows = 500;
+
+// The keys of the rows ahead of the pass, read by a cursor of their own, handed to the tables
+// a batch at a time.
+class KeysAhead {
+  public:
+    KeysAhead(Form& f, std::string keyColumn, bool tidy)
+        : f_(f), keyColumn_(std::move(keyColumn)), tidy_(tidy) {
+        if (f.rowByRow) return;
+        auto book = workbookCache(f).get(f.ui.fieldText(kPath));
+        cursor_ = std::make_unique<SheetRecordset>(
+            book, "SELECT * FROM " + sheetRef(f.st.SheetName), f.ui.comboText());
+    }
+
+    // Before the pass's row sheetRow: at the start of each batch, the tables look its keys up.
+    void before(long sheetRow, std::initializer_list<DestTable*> tables) {
+        if (!cursor_ || (sheetRow - 2) % kBatchRows != 0) return;
+        std::vector<std::string> keys;
+        for (; !cursor_->eof() && long(keys.size()) < kBatchRows; cursor_->moveNext()) {
+            std::string key = cursor_->field(keyColumn_).toText();
+            keys.push_back(tidy_ ? trimUpper(key) : key);
+        }
+        for (DestTable* t : tables) {
+            std::string refused = t->prefetch(keys);
+            if (refused.empty()) continue;
+            // A driver or server that refuses a look-up of many keys: one at a time, as before.
+            f_.outcome.rowByRowBecause = refused;
+            cursor_.reset();
+            return;
+        }
+    }
+
+  private:
+    Form& f_;
+    std::string keyColumn_;
+    bool tidy_;
+    std::unique_ptr<SheetRecordset> cursor_;
+};
+
 // Worksheet rows are counted as the operator reads them at the sheet's edge: the statement
 // gives every row below the header in sheet order, empty ones included, so its n-th record
 // is row n + 1, the header being row 1.
@@ -131,9 +173,11 @@ void partyColumns(Form& f, const SheetRecordset& sheet, DestRecordset& rs,
 void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     DestTable items(f.st.DestConn.get(), f.st.TableName, table::kItemKey);
     DestTable plus(f.st.DestConn.get(), table::kPlu, table::kItemKey);
+    KeysAhead ahead(f, "ItemCode", false);
     long sheetRow = 1;
     for (; !sheet.eof(); sheet.moveNext()) {
         ++sheetRow;
+        ahead.before(sheetRow, {&items, &plus});
         const Value code = sheet.field("ItemCode");
         // The look-ups take the code exactly as read; only a new item row gets it tidied.
         f.st.DestSQL = items.lookupSql();
@@ -171,9 +215,11 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     const std::string tableName = f.st.TableName;
     const std::string keyColumn = f.st.KeyColumn;
     DestTable dest(f.st.DestConn.get(), tableName, keyColumn);
+    KeysAhead ahead(f, keyColumn, true);
     long sheetRow = 1;
     for (; !sheet.eof(); sheet.moveNext()) {
         ++sheetRow;
+        ahead.before(sheetRow, {&dest});
         const Value keyCell = sheet.field(keyColumn);
         const std::string k = trimUpper(keyCell.toText());
         f.st.DestSQL = dest.lookupSql();

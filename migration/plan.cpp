@@ -119,6 +119,7 @@ bool PlanMigration(Form& f, const std::function<void(const std::string&)>& line,
                    PlanCounts& counts) {
     const int errors = f.outcome.errors;
     const bool items = f.st.SheetName == table::kItem;
+    f.outcome.rowByRowBecause.clear();
     PlanRun plan(line, counts);
     try {
         auto sheet = openSheet(f, "SELECT * FROM " + sheetRef(f.st.SheetName));

@@ -117,8 +117,10 @@ std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
         st->execute();
     } else {
         if (!lookup_) {
-            lookup_ = std::make_unique<odbc::Statement>(*conn_);
-            lookup_->prepare(lookupSql_);
+            // Kept only once prepared: a failed prepare fails again the next time, the same way.
+            auto st = std::make_unique<odbc::Statement>(*conn_);
+            st->prepare(lookupSql_);
+            lookup_ = std::move(st);
         }
         // Once the key column's type is known, the key goes as that type: a Unicode parameter
         // against a non-Unicode column can keep SQL Server from using the key's index.
@@ -145,7 +147,11 @@ std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
 }
 
 DestRecordset DestTable::lookup(const std::string& key) {
-    auto rows = fetch(Value::text(key));
+    std::vector<std::vector<Value>> rows;
+    if (auto hit = prefetched_.find(key); hit != prefetched_.end())
+        rows = hit->second;
+    else
+        rows = fetch(Value::text(key));
     DestRecordset rs(*this);
     if (!rows.empty()) {
         rs.found_ = true;
@@ -159,6 +165,95 @@ DestRecordset DestTable::lookup(const std::string& key) {
         }
     }
     return rs;
+}
+
+namespace {
+
+// Keys as the most lenient engine compares them: letter case and trailing blanks ignored.
+std::string loose(std::string_view key) {
+    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+    return toUpper(key);
+}
+
+// Keys per look-up statement: far below any engine's limit on parameters (SQL Server: 2,100).
+constexpr size_t kPrefetchKeys = 500;
+
+}  // namespace
+
+int DestTable::keyIndex() {
+    auto it = byUpperName_.find(toUpper(keyColumn_));
+    return it == byUpperName_.end() ? -1 : it->second;
+}
+
+std::string DestTable::prefetch(const std::vector<std::string>& keys) {
+    prefetched_.clear();
+    prefetchedLoosely_.clear();
+    if (!conn_ || !conn_->isOpen() || keys.empty()) return {};
+    // The result's columns, and the key column's type, as a look-up of one key learns them.
+    if (columns_.empty()) fetch(Value::text(keys.front()));
+    const int k = keyIndex();
+    if (k < 0) return {};
+    SQLSMALLINT type = columns_[size_t(k)].sqlType;
+    if (!odbc::isCharType(type) || type == SQL_LONGVARCHAR || type == SQL_WLONGVARCHAR)
+        return {};  // compared as the engine converts them: each on its own
+    try {
+        prefetchDistinct(keys, k, type);
+    } catch (const KorError& e) {
+        prefetched_.clear();
+        prefetchedLoosely_.clear();
+        if (e.sqlstate().empty()) throw;
+        return e.description();
+    }
+    return {};
+}
+
+void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQLSMALLINT type) {
+    std::vector<std::string> distinct;
+    for (const std::string& key : keys)
+        if (prefetched_.emplace(key, std::vector<std::vector<Value>>()).second)
+            distinct.push_back(key);
+    prefetched_.clear();
+    for (size_t at = 0; at < distinct.size(); at += kPrefetchKeys) {
+        const size_t n = std::min(kPrefetchKeys, distinct.size() - at);
+        // One statement text per run: a short last batch repeats its last key.
+        odbc::Statement& st = statement("P", [&] {
+            std::string sql = "SELECT * FROM " + table_ + " WHERE " + keyColumn_ + " IN (";
+            for (size_t i = 0; i < kPrefetchKeys; ++i) sql += i ? ",?" : "?";
+            return sql + ")";
+        });
+        for (size_t i = 0; i < kPrefetchKeys; ++i)
+            st.bind(int(i + 1), Value::text(distinct[at + std::min(i, n - 1)]), type);
+        st.execute();
+        std::unordered_map<std::string, std::vector<std::vector<Value>>> found;
+        std::unordered_map<std::string, std::vector<std::string>> textsByLoose;
+        for (auto& row : st.fetchAll()) {
+            std::string text = row[size_t(k)].toText();
+            auto& rows = found[text];
+            if (rows.empty()) textsByLoose[loose(text)].push_back(text);
+            rows.push_back(std::move(row));
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const std::string& key = distinct[at + i];
+            // Another row the engine may have taken for this key: which one it would give a
+            // look-up of its own cannot be told here.
+            auto group = textsByLoose.find(loose(key));
+            if (group != textsByLoose.end() &&
+                std::any_of(group->second.begin(), group->second.end(),
+                            [&](const std::string& text) { return text != key; }))
+                continue;
+            auto exact = found.find(key);
+            prefetched_[key] =
+                exact == found.end() ? std::vector<std::vector<Value>>() : std::move(exact->second);
+            prefetchedLoosely_.emplace(loose(key), key);
+        }
+    }
+}
+
+void DestTable::forget(const Value& key) {
+    if (prefetched_.empty() || key.isNull()) return;
+    auto [from, to] = prefetchedLoosely_.equal_range(loose(key.toText()));
+    for (auto it = from; it != to; ++it) prefetched_.erase(it->second);
+    prefetchedLoosely_.erase(from, to);
 }
 
 std::vector<DestRecordset> DestTable::lookupAll(const Value& key) {
@@ -318,6 +413,9 @@ void DestRecordset::insert() {
         return sql + " (" + names + ") VALUES (" + marks + ")";
     });
     bindAssigned(st);
+    int k = t.keyIndex();
+    for (auto& a : assigned_)
+        if (a.first == k) t.forget(a.second);
     st.execute();
 }
 
@@ -397,6 +495,7 @@ void DestRecordset::change() {
     bindAssigned(st);
     int p = int(assigned_.size());
     bindIdentifying(st, p, where);
+    if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
     if (st.rowCount() == 0)
         throw KorError(errnum::kRowNotLocated,
@@ -424,6 +523,7 @@ void DestRecordset::remove() {
     });
     int p = 0;
     bindIdentifying(st, p, where);
+    if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
     if (st.rowCount() == 0)
         throw KorError(errnum::kRowNotLocated,

@@ -39,6 +39,12 @@ class DestTable {
     const std::string& lookupSql() const { return lookupSql_; }
     // The rows whose key column equals key (compared as text).
     DestRecordset lookup(const std::string& key);
+    // Looks keys up (as lookup() takes them) a few statements for all of them, so that their
+    // lookup() is answered from what came back. A key the engine may have compared otherwise
+    // than letter for letter (another case, trailing blanks) is left to its own look-up; a
+    // row written since is looked up again. Returns why the engine refused the statement of
+    // many keys (every key is then looked up on its own), or empty.
+    std::string prefetch(const std::vector<std::string>& keys);
     // Every row whose key column equals key, Null finding Null.
     std::vector<DestRecordset> lookupAll(const Value& key);
     // A recordset without a current row, for addNew; after a look-up.
@@ -98,6 +104,13 @@ class DestTable {
     std::vector<odbc::ColumnMeta> meta_;
     // A plan's rows by their key: what its earlier rows would have stored.
     std::unordered_map<std::string, std::vector<Value>> simulated_;
+    // Rows found by prefetch(), by the key as asked; and those keys by their loosest form.
+    std::unordered_map<std::string, std::vector<std::vector<Value>>> prefetched_;
+    std::unordered_multimap<std::string, std::string> prefetchedLoosely_;
+    // Forgets what prefetch() found for keys the engine may take for key.
+    void forget(const Value& key);
+    void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex, SQLSMALLINT type);
+    int keyIndex();
 };
 
 // The look-up's result for one worksheet row: its first row, or a new row after addNew().

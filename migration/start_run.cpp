@@ -29,6 +29,7 @@ StartRun::StartRun(Form& f)
     : f_(f), journal_(f.errorFolder, f.st.WorkbookTitle + kJournalInfix, headerOf(f)) {
     f_.outcome.journal.clear();
     f_.outcome.rolledBack = false;
+    f_.outcome.rowByRowBecause.clear();
 }
 
 StartRun::~StartRun() {

@@ -1,0 +1,120 @@
+// Start and the plan with the rows' keys looked up a batch at a time give what one look-up a
+// row gives: the same tables, list lines, boxes and journal, also where rows repeat a key, differ
+// from a stored key only in letter case or blanks, or fail.
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
+#include "core/text.h"
+#include "migration/plan.h"
+#include "tests/migration/fixture.h"
+
+namespace kordb::test {
+namespace {
+
+using Cells = std::map<std::string, std::string>;
+using Lines = std::vector<std::string>;
+
+class Batches : public MigrationTest {
+  protected:
+    struct Result {
+        std::vector<Rows> tables;
+        Lines list, boxes, journal, plan;
+        bool operator==(const Result&) const = default;
+    };
+
+    Result run(const Sheet& sheet, bool rowByRow) {
+        exec(
+            "DELETE FROM KINV_MT_PLU; DELETE FROM KINV_MT_ITEM; DELETE FROM KINV_MT_CLASS;"
+            "DELETE FROM KLED_MT_DEBTOR;"
+            "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('AI03', 'Stored');"
+            "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('AI03', 'P0');"
+            "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('AI03', 'P0');"
+            "INSERT INTO KINV_MT_CLASS (ClassCode) VALUES ('C1');"
+            "INSERT INTO KLED_MT_DEBTOR (DebtorCode) VALUES ('D1')");
+        workbook({sheet});
+        choose(sheet.name);
+        form.st.SheetName = trimUpper(ui.comboText());
+        form.rowByRow = rowByRow;
+        Result r;
+        PlanCounts counts;
+        PlanMigration(
+            form, [&](const std::string& l) { r.plan.push_back(l); }, counts);
+        ui.boxes.clear();
+        ui.list.clear();
+        if (form.st.SheetName == "KINV_MT_ITEM")
+            MigrateItems(form);
+        else
+            MigrateMasterTable(form);
+        r.list = ui.list;
+        r.boxes = ui.boxTexts();
+        for (const char* t : {"KINV_MT_ITEM", "KINV_MT_PLU", "KINV_MT_CLASS", "KLED_MT_DEBTOR"}) {
+            Rows rows = this->rows(std::string("SELECT * FROM ") + t);
+            std::sort(rows.begin(), rows.end());
+            r.tables.push_back(std::move(rows));
+        }
+        // The journal's lines past its header, which names the time.
+        std::ifstream in(form.outcome.journal);
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) r.journal.push_back(line);
+        EXPECT_TRUE(form.outcome.rowByRowBecause.empty()) << form.outcome.rowByRowBecause;
+        return r;
+    }
+};
+
+TEST_P(Batches, GiveWhatOneLookUpARowGives) {
+    const Cells nameless = {{"ItemName", str("Nameless")}};
+    const Sheet sheets[] = {
+        {"KINV_MT_ITEM",
+         itemHeader(),
+         {{{"ItemCode", str("N1")}, {"ItemName", str("New")}, {"PluCode", str("P1")}},
+          {{"ItemCode", str("N2")}, {"ItemName", str("Newer")}}}},
+        {"KINV_MT_ITEM",
+         itemHeader(),
+         {{{"ItemCode", str("AI03")}, {"ItemName", str("Changed")}, {"BasedUnitPrice", num(2)}}}},
+        // Repeated inside the sheet, differing only in case or blanks, and a stored key so.
+        {"KINV_MT_ITEM",
+         itemHeader(),
+         {{{"ItemCode", str("K1")}, {"ItemName", str("First")}},
+          {{"ItemCode", str("K1")}, {"ItemName", str("Second")}, {"PluCode", str("PK")}},
+          {{"ItemCode", str("k2 ")}, {"ItemName", str("Padded")}},
+          {{"ItemCode", str("K2")}, {"ItemName", str("Tidy")}},
+          {{"ItemCode", str("ai03")}, {"ItemName", str("Lower")}}}},
+        // A row that fails first, in the middle, and last.
+        {"KINV_MT_ITEM", itemHeader(), {nameless, {{"ItemCode", str("F1")}}}},
+        {"KINV_MT_ITEM",
+         itemHeader(),
+         {{{"ItemCode", str("F1")}}, nameless, {{"ItemCode", str("F2")}}}},
+        {"KINV_MT_ITEM", itemHeader(), {{{"ItemCode", str("F1")}}, nameless}},
+        {"KINV_MT_CLASS",
+         {"ClassCode", "ClassName", "ClassTypeCode", "AppCode"},
+         {{{"ClassCode", str("C1")}},
+          {{"ClassCode", str(" c2 ")}},
+          {{"ClassCode", str("C2")}},
+          {{"ClassCode", str("C3")}, {"ClassName", str(std::string(101, 'n'))}}}},
+        {"KLED_MT_DEBTOR",
+         debtorHeader("Debtor"),
+         {{{"DebtorCode", str("D1")}}, {{"DebtorCode", str("d2")}}, {{"DebtorCode", str("D2")}}}},
+    };
+    for (const Sheet& sheet : sheets) {
+        SCOPED_TRACE(sheet.name + " of " + std::to_string(sheet.rows.size()) + " rows, first " +
+                     (sheet.rows[0].count("ItemCode") ? sheet.rows[0].at("ItemCode") : "-"));
+        Result byRow = run(sheet, true);
+        Result batched = run(sheet, false);
+        EXPECT_EQ(batched.tables, byRow.tables);
+        EXPECT_EQ(batched.list, byRow.list);
+        EXPECT_EQ(batched.boxes, byRow.boxes);
+        EXPECT_EQ(batched.journal, byRow.journal);
+        EXPECT_EQ(batched.plan, byRow.plan);
+        EXPECT_FALSE(byRow.journal.empty() && byRow.boxes.empty());
+    }
+    form.rowByRow = false;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Batches, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         engineLabel);
+
+}  // namespace
+}  // namespace kordb::test
