@@ -137,6 +137,8 @@ class DestRecordset {
     std::vector<int> identifyingColumns(bool& byKey) const;
     std::string identifyingCondition(const std::vector<int>& where) const;
     void bindIdentifying(odbc::Statement& st, int& p, const std::vector<int>& where) const;
+    // How many rows hold values in the where columns, compared as the writes compare them.
+    SQLLEN rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
 
     DestTable* table_;
     bool found_ = false;

@@ -4,6 +4,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -143,6 +144,25 @@ bool parseIso(const std::string& s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool
 
 }  // namespace
 
+SQLLEN statementCount(const std::vector<ResultInfo>& results) {
+    for (auto r = results.rbegin(); r != results.rend(); ++r) {
+        if (r->kind == ResultInfo::Kind::Rows) continue;  // a trigger's SELECT
+        // Drivers differ on the count after SQL_NO_DATA; no row was touched either way.
+        return r->kind == ResultInfo::Kind::NoData ? 0 : r->count;
+    }
+    return -1;
+}
+
+bool isWriteStatement(std::string_view sql) {
+    size_t i = 0;
+    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '('))
+        ++i;
+    size_t end = i;
+    while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
+    std::string word = toUpper(std::string(sql.substr(i, end - i)));
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
+}
+
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
     std::string firstState, text;
@@ -201,6 +221,9 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     dbmsName_ = toUpper(info(SQL_DBMS_NAME));
     // The SQLite driver keeps text as UTF-8 and has no wide entry points.
     wide_ = !contains(driverName_, "sqlite");
+    // A server configured with NOCOUNT on by default sends no counts, and a changed row could
+    // not be told from a missing one.
+    if (contains(dbmsName_, "sql server")) Statement(*this).execDirect("SET NOCOUNT OFF");
 }
 
 std::string Connection::info(SQLUSMALLINT what) {
@@ -389,6 +412,7 @@ Statement::~Statement() {
 
 void Statement::prepare(const std::string& sql) {
     sql_ = sql;
+    write_ = isWriteStatement(sql);
     columns_.clear();
     // A UTF-8 driver gets the text as it is: the driver manager's conversion would follow the
     // process locale, which need not be UTF-8.
@@ -502,22 +526,65 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
 
 void Statement::execute() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    checkRun(SQLExecute(stmt_));
-    describe();
+    SQLRETURN rc = SQLExecute(stmt_);
+    checkRun(rc);
+    finishRun(rc);
 }
 
 void Statement::execDirect(const std::string& sql) {
     sql_ = sql;
+    write_ = isWriteStatement(sql);
     columns_.clear();
     SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLRETURN rc;
     if (conn_.wideText()) {
         std::u16string w = wide(sql);
-        checkRun(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())));
+        rc = SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size()));
     } else {
         std::string n = sql;
-        checkRun(SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size())));
+        rc = SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size()));
     }
-    describe();
+    checkRun(rc);
+    finishRun(rc);
+}
+
+void Statement::finishRun(SQLRETURN rc) {
+    drained_ = false;
+    count_ = -1;
+    SQLSMALLINT cols = 0;
+    if (rc != SQL_NO_DATA) SQLNumResultCols(stmt_, &cols);
+    if (cols > 0 && !write_) {
+        describe();  // a query: its rows wait for fetchAll
+        return;
+    }
+    // A trigger's counts, rows and errors arrive as results of their own; left unread they
+    // would hide the statement's count and keep the connection busy.
+    std::vector<ResultInfo> results;
+    for (;;) {
+        ResultInfo r;
+        if (rc == SQL_NO_DATA) {
+            r.kind = ResultInfo::Kind::NoData;
+        } else if (cols > 0) {
+            r.kind = ResultInfo::Kind::Rows;
+        } else {
+            SQLRowCount(stmt_, &r.count);
+        }
+        results.push_back(r);
+        rc = SQLMoreResults(stmt_);
+        if (rc == SQL_NO_DATA) break;
+        try {
+            checkRun(rc);
+        } catch (const KorError& e) {
+            if (e.sqlstate() == "HY010") break;  // a driver that has nothing more to give
+            throw;
+        }
+        cols = 0;
+        SQLNumResultCols(stmt_, &cols);
+    }
+    count_ = statementCount(results);
+    drained_ = true;
+    columns_.clear();
+    closeCursor();
 }
 
 void Statement::describe() {
@@ -591,6 +658,7 @@ Value Statement::getData(int col) {
 
 std::vector<std::vector<Value>> Statement::fetchAll() {
     std::vector<std::vector<Value>> rows;
+    if (drained_) return rows;  // a write's results are already read
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt_);
         if (rc == SQL_NO_DATA) break;
@@ -605,6 +673,7 @@ std::vector<std::vector<Value>> Statement::fetchAll() {
 }
 
 SQLLEN Statement::rowCount() {
+    if (drained_) return count_;
     SQLLEN n = -1;
     SQLRowCount(stmt_, &n);
     return n;
