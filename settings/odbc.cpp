@@ -163,10 +163,22 @@ bool isWriteStatement(std::string_view sql) {
     return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
 }
 
+bool sqlServerDiagnostic(std::string_view message) {
+    size_t end = 0;
+    while (end < message.size() && message[end] == '[') {
+        size_t close = message.find(']', end);
+        if (close == std::string_view::npos) break;
+        end = close + 1;
+    }
+    std::string tags(message.substr(0, end));
+    return contains(tags, "sql server") || contains(tags, "freetds");
+}
+
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
     std::string firstState, text;
     long firstNative = 0;
+    bool sqlServer = false;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -177,11 +189,13 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
         if (!SQL_SUCCEEDED(r)) break;
         std::string st = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(state), 5));
         len = std::min<SQLSMALLINT>(len, SQLSMALLINT(sizeof msg / sizeof msg[0] - 1));
-        std::string m = stripVendorTags(
-            toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len))));
+        std::string raw =
+            toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len)));
+        std::string m = stripVendorTags(raw);
         if (firstState.empty()) {
             firstState = st;
             firstNative = long(native);
+            sqlServer = sqlServerDiagnostic(raw);
         }
         if (!m.empty() && text.find(m) == std::string::npos) {
             if (!text.empty()) text += " ";
@@ -189,8 +203,8 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
         }
     }
     if (text.empty()) text = context.empty() ? "The database call failed." : context + " failed.";
-    throw KorError(destinationErrorNumber(firstState, firstNative, text), text, firstState,
-                   firstNative);
+    throw KorError(destinationErrorNumber(firstState, firstNative, text, sqlServer), text,
+                   firstState, firstNative);
 }
 
 // ---- Connection ------------------------------------------------------------------------------

@@ -175,6 +175,10 @@ class Statement {
     std::vector<std::unique_ptr<Param>> params_;
 };
 
+// Whether a diagnostic's text, vendor tags and all, comes through one of SQL Server's drivers
+// (FreeTDS, Microsoft's), whose native codes are the server's own error numbers.
+bool sqlServerDiagnostic(std::string_view message);
+
 // Throws KorError built from the diagnostics of handle when rc is not a success.
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context = {});
 

@@ -46,5 +46,16 @@ TEST(StatementCount, WritesAreToldFromQueries) {
         EXPECT_FALSE(isWriteStatement(sql)) << sql;
 }
 
+TEST(SqlServerDiagnostic, ToldByTheDriversTags) {
+    for (const char* m : {"[unixODBC][FreeTDS][SQL Server]Invalid object name 'X'.",
+                          "[FreeTDS][SQL Server]Unable to connect to data source",
+                          "[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Deadlock",
+                          "[Microsoft][ODBC Driver 17 for SQL Server]Query timeout expired"})
+        EXPECT_TRUE(sqlServerDiagnostic(m)) << m;
+    for (const char* m : {"ERROR: relation \"x\" does not exist", "[unixODBC]no such table: X",
+                          "[unixODBC][SQLite]SQL Server is not here", ""})
+        EXPECT_FALSE(sqlServerDiagnostic(m)) << m;
+}
+
 }  // namespace
 }  // namespace kordb::odbc
