@@ -64,10 +64,11 @@ void OpenDestination(Form& f) {
         f.ui.showConnected();
         f.ui.setVerifyEnabled(true);
     } catch (const std::exception& e) {
-        // The driver's own text is not shown: the operator checks the four fields. It is
-        // kept for callers that report it elsewhere.
+        // The box says what it always said; the driver's reason waits behind its details for
+        // whoever mends the connection, and is kept for callers that report it elsewhere.
         recordError(f, e.what());
-        f.ui.messageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok);
+        f.ui.detailedMessageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok,
+                                e.what());
         f.ui.setStartEnabled(false);
         f.ui.setVerifyEnabled(false);
     }
