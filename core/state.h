@@ -75,6 +75,9 @@ struct Form {
     // Start stores the whole sheet or nothing: one transaction, rolled back at the first
     // error. The companion's --atomic; the window leaves it off.
     bool atomicStart = false;
+    // The destination compares text keys ignoring trailing blanks (SQL Server): Verify's
+    // duplicate check must too. Set by each Connect.
+    bool keysIgnoreTrailingBlanks = false;
 };
 
 // A box of the program's own: title "Message", OK.

@@ -60,7 +60,10 @@ void OpenDestination(Form& f) {
         std::string s =
             assembleConnectionString(f.ui.fieldText(kPassword), f.ui.fieldText(kUser),
                                      f.ui.fieldText(kDatabase), f.ui.fieldText(kServer));
+        f.keysIgnoreTrailingBlanks = false;
         f.st.DestConn->open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
+        f.keysIgnoreTrailingBlanks =
+            f.st.DestConn->dbmsName().find("SQL SERVER") != std::string::npos;
         f.ui.showConnected();
         f.ui.setVerifyEnabled(true);
     } catch (const std::exception& e) {
