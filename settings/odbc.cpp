@@ -541,8 +541,13 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
 void Statement::execute() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
     SQLRETURN rc = SQLExecute(stmt_);
-    checkRun(rc);
-    finishRun(rc);
+    try {
+        checkRun(rc);
+        finishRun(rc);
+    } catch (...) {
+        closeCursor();  // results left unread would keep the connection busy
+        throw;
+    }
 }
 
 void Statement::execDirect(const std::string& sql) {
@@ -558,8 +563,13 @@ void Statement::execDirect(const std::string& sql) {
         std::string n = sql;
         rc = SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size()));
     }
-    checkRun(rc);
-    finishRun(rc);
+    try {
+        checkRun(rc);
+        finishRun(rc);
+    } catch (...) {
+        closeCursor();
+        throw;
+    }
 }
 
 void Statement::finishRun(SQLRETURN rc) {
