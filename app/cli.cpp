@@ -161,7 +161,8 @@ constexpr const char* kHelp =
     "                   listed: a class, debtor or creditor sheet lists only the rows it\n"
     "                   inserts, so rows already present go by uncounted).\n"
     "  Error files go to the folder of the kordb-cli executable, the same folder as the\n"
-    "  window's, or to the per-user data folder KORDB when that folder cannot be written.\n"
+    "  window's, or to the per-user data folder KORDB when that folder cannot be written\n"
+    "  or lies under a system prefix (/usr, /opt, ...), whoever runs it.\n"
     "\n"
     "Exit status\n"
     "  0  all done and no error\n"
@@ -171,8 +172,9 @@ constexpr const char* kHelp =
     "     met a row changed since, or an error rolled the undo back\n"
     "  2  usage error, an unknown sheet, or the start or undo confirmation answered No\n"
     "     (nothing was changed)\n"
-    "  3  no connection (including an empty connection value), the workbook or the\n"
-    "     undo journal cannot be read, or the journal is not this destination's\n";
+    "  3  no connection (including an empty connection value), the workbook, the picked\n"
+    "     sheet or the undo journal cannot be read, or the journal is not this\n"
+    "     destination's\n";
 
 struct CliArgs {
     std::string verb;
@@ -588,17 +590,21 @@ const char* kindName(Workbook::ColumnKind k) {
     return "text";
 }
 
-// Notes each cell of the picked sheet that held an error value and was read as empty.
-void noteErrorCells(Form& form, CliOperator& op) {
+// Reads the picked sheet and notes each cell that held an error value and was read as empty.
+// Damage found only now ends every command as damage found at open does, with the reader's
+// message once: the procedures would each report it again, wrapped in their own words.
+bool readPickedSheet(Form& form, CliOperator& op) {
     try {
         auto book = workbookCache(form).get(form.ui.fieldText(kPath));
         int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
-        if (index < 0) return;
+        if (index < 0) return true;
         for (const auto& e : book->sheet(index).errors)
             op.note("cell " + cellAddress(e.row, e.col) + " of sheet " + book->sheetName(index) +
                     " holds the error " + errorText(e.code) + ", read as empty");
-    } catch (const std::exception&) {
-        // The procedures report what cannot be read.
+        return true;
+    } catch (const std::exception& e) {
+        showError(form, e);
+        return false;
     }
 }
 
@@ -764,7 +770,7 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     op.pick(index);
     Combo1_Click(form);
     const std::string sheet = op.comboText();
-    noteErrorCells(form, op);
+    if (!readPickedSheet(form, op)) return kExitNoSource;
     if (a.verb == "cells") return runCells(form, op, a, out);
 
     if (a.verb == "migrate" || a.verb == "plan" || a.verb == "check")

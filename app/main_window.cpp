@@ -89,10 +89,12 @@ int answerCode(QMessageBox::StandardButton pressed) {
 }
 
 std::unique_ptr<QMessageBox> makeMessageBox(const std::string& text, const std::string& title,
-                                            Icon icon, Buttons buttons, QWidget* parent) {
+                                            Icon icon, Buttons buttons, QWidget* parent,
+                                            const std::string& details) {
     auto box = std::make_unique<QMessageBox>(qtIcon(icon), boxTitle(title), qs(text),
                                              qtButtons(buttons), parent);
     box->setTextFormat(Qt::PlainText);
+    if (!details.empty()) box->setDetailedText(qs(details));
     box->setDefaultButton(buttons == Buttons::YesNo ? QMessageBox::Yes : QMessageBox::Ok);
     return box;
 }
@@ -355,6 +357,12 @@ void MAINMENU::showListEnd() {
 int MAINMENU::messageBox(const std::string& text, const std::string& title, Icon icon,
                          Buttons buttons) {
     auto box = makeMessageBox(text, title, icon, buttons, this);
+    return answerCode(QMessageBox::StandardButton(box->exec()));
+}
+
+int MAINMENU::detailedMessageBox(const std::string& text, const std::string& title, Icon icon,
+                                 Buttons buttons, const std::string& details) {
+    auto box = makeMessageBox(text, title, icon, buttons, this, details);
     return answerCode(QMessageBox::StandardButton(box->exec()));
 }
 

@@ -47,8 +47,10 @@ QString boxTitle(const std::string& title);
 QMessageBox::StandardButtons qtButtons(Buttons buttons);
 int answerCode(QMessageBox::StandardButton pressed);
 // The box as shown, not yet run.
+// details: the box's detailed text ("Show Details..."), none when empty.
 std::unique_ptr<QMessageBox> makeMessageBox(const std::string& text, const std::string& title,
-                                            Icon icon, Buttons buttons, QWidget* parent);
+                                            Icon icon, Buttons buttons, QWidget* parent,
+                                            const std::string& details = {});
 
 // "description|pattern[|description|pattern...]" (patterns separated by ";") as Qt's
 // "description (pattern ...)" entries joined by ";;".
@@ -108,6 +110,8 @@ class MAINMENU : public QWidget, public Operator {
     void listRefresh() override;
     int messageBox(const std::string& text, const std::string& title, Icon icon,
                    Buttons buttons) override;
+    int detailedMessageBox(const std::string& text, const std::string& title, Icon icon,
+                           Buttons buttons, const std::string& details) override;
     void setVerifyEnabled(bool on) override;
     void setStartEnabled(bool on) override;
     void showConnected() override;

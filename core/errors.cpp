@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <initializer_list>
+#include <iterator>
 
 namespace kordb {
 
@@ -18,12 +19,18 @@ struct ErrorKind {
     std::initializer_list<std::string_view> messages;
 };
 
-// 42000 is both a syntax error and, with 229 or 230, a permission denied: the native codes
-// are looked at first for that reason.
+// SQL Server's drivers give SQLSTATE 42000 (FreeTDS to every server error missing from its own
+// table) or HY000 to failures of every kind: from them the native code decides, and these
+// states say nothing.
+const std::string_view kSqlServerCatchAll[] = {"42000", "37000", "HY000"};
+
+// Errors a user raises (RAISERROR, THROW, a trigger's refusal) all stand as this native code.
+constexpr long kUserRaised = 50000;
+
 const ErrorKind kKinds[] = {
     {errnum::kTableNotFound, {208}, {"42S02", "42P01", "S0002"}, {"no such table"}},
     {errnum::kCommandText,
-     {207},
+     {102, 105, 156, 170, 207, 4104},
      {"42S22", "42703", "42601", "42000", "37000", "S0022"},
      {"no such column", "has no column named", "syntax error"}},
     {errnum::kPermission, {229, 230}, {"42501"}, {}},
@@ -33,6 +40,10 @@ const ErrorKind kKinds[] = {
      {245, 8114},
      {"22018", "22005", "22007", "22008", "22P02", "07006"},
      {"datatype mismatch"}},
+    // The statement's time ran out, or a lock it waited for was not granted in time.
+    {errnum::kTimeout, {1222}, {"HYT00", "HYT01", "57014", "55P03"}, {}},
+    // A deadlock victim and what a user raised: the provider's own failure.
+    {errnum::kUnspecified, {1205, kUserRaised}, {"40001", "40P01"}, {}},
 };
 
 bool containsNoCase(std::string_view text, std::string_view part) {
@@ -49,18 +60,27 @@ bool stateMatches(std::string_view state, std::string_view pattern) {
 
 }  // namespace
 
-long destinationErrorNumber(std::string_view sqlstate, long nativeCode, std::string_view message) {
-    // SQL Server's codes are in the hundreds and thousands; other drivers' codes are small.
-    if (nativeCode >= 200)
+long destinationErrorNumber(std::string_view sqlstate, long nativeCode, std::string_view message,
+                            bool sqlServer) {
+    // Without word of the driver, SQL Server's codes are told by their size: other drivers'
+    // codes are small.
+    if (sqlServer || nativeCode >= 200) {
+        long native = nativeCode >= kUserRaised ? kUserRaised : nativeCode;
         for (const ErrorKind& k : kKinds)
-            if (std::find(k.natives.begin(), k.natives.end(), nativeCode) != k.natives.end())
+            if (std::find(k.natives.begin(), k.natives.end(), native) != k.natives.end())
                 return k.number;
-    for (const ErrorKind& k : kKinds)
-        for (std::string_view s : k.states)
-            if (stateMatches(sqlstate, s)) return k.number;
-    for (const ErrorKind& k : kKinds)
-        for (std::string_view m : k.messages)
-            if (containsNoCase(message, m)) return k.number;
+    }
+    bool catchAll =
+        sqlServer && std::find(std::begin(kSqlServerCatchAll), std::end(kSqlServerCatchAll),
+                               sqlstate) != std::end(kSqlServerCatchAll);
+    if (!catchAll)
+        for (const ErrorKind& k : kKinds)
+            for (std::string_view s : k.states)
+                if (stateMatches(sqlstate, s)) return k.number;
+    if (!sqlServer)
+        for (const ErrorKind& k : kKinds)
+            for (std::string_view m : k.messages)
+                if (containsNoCase(message, m)) return k.number;
     return errnum::kUnspecified;
 }
 

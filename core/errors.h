@@ -19,6 +19,7 @@ inline constexpr long kOverflow = -2147217833;       // 0x80040E57: data overflo
 inline constexpr long kConversion = -2147217913;     // 0x80040E07: cannot convert
 inline constexpr long kRowNotLocated = -2147217864;  // 0x80040E38: row changed away
 inline constexpr long kColumnMissing = -2147217904;  // 0x80040E10: no value for a column
+inline constexpr long kTimeout = -2147217871;        // 0x80040E31: timeout expired
 inline constexpr long kUnspecified = -2147467259;    // 0x80004005: anything else
 inline constexpr long kNoCurrentRow = 3021;          // BOF or EOF: no current row
 inline constexpr long kItemNotFound = 3265;          // a column name the row does not have
@@ -49,7 +50,9 @@ class KorError : public std::runtime_error {
 };
 
 // The number of a destination failure from its SQLSTATE, native code and message, as SQL
-// Server's OLE DB provider reports it, with PostgreSQL's and SQLite's equivalents.
-long destinationErrorNumber(std::string_view sqlstate, long nativeCode, std::string_view message);
+// Server's OLE DB provider reports it, with PostgreSQL's and SQLite's equivalents. sqlServer:
+// the diagnostic came through one of SQL Server's drivers, whose native codes are the server's.
+long destinationErrorNumber(std::string_view sqlstate, long nativeCode, std::string_view message,
+                            bool sqlServer = false);
 
 }  // namespace kordb

@@ -56,6 +56,13 @@ class Operator {
     // A modal box; an empty title shows the window's caption. Returns the pressed button's code.
     virtual int messageBox(const std::string& text, const std::string& title, Icon icon,
                            Buttons buttons) = 0;
+    // The same box with a reason behind its "Show Details..."; where there is no such button,
+    // the box alone.
+    virtual int detailedMessageBox(const std::string& text, const std::string& title, Icon icon,
+                                   Buttons buttons, const std::string& details) {
+        (void)details;
+        return messageBox(text, title, icon, buttons);
+    }
 
     virtual void setVerifyEnabled(bool on) = 0;
     virtual void setStartEnabled(bool on) = 0;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
 
@@ -39,10 +40,30 @@ void showError(Form& f, const std::exception& e) {
     showMessage(f, e.what(), Icon::Critical);
 }
 
+bool isSystemFolder(const fs::path& folder) {
+#ifdef _WIN32
+    (void)folder;
+    return false;
+#else
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(folder, ec);
+    if (ec) p = folder.lexically_normal();
+    for (const char* name : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/lib64", "/snap", "/app"}) {
+        fs::path prefix(name);
+        if (std::mismatch(prefix.begin(), prefix.end(), p.begin(), p.end()).first == prefix.end())
+            return true;
+    }
+    return false;
+#endif
+}
+
 fs::path errorFileFolder(const fs::path& programFolder) {
     std::error_code ec;
 #ifndef _WIN32
-    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0) return programFolder;
+    // Root can write anywhere: a writable system folder still is not the program's to fill.
+    if (!programFolder.empty() && !isSystemFolder(programFolder) &&
+        ::access(programFolder.c_str(), W_OK) == 0)
+        return programFolder;
 #else
     if (!programFolder.empty()) {
         fs::path probe = programFolder / ".kordb-write-test";

@@ -81,6 +81,9 @@ struct Form {
     // Start and the plan look each row up on its own, as the first releases did: for
     // comparison, and for a driver that refuses a look-up of many keys at once.
     bool rowByRow = false;
+    // The destination compares text keys ignoring trailing blanks (SQL Server): Verify's
+    // duplicate check must too. Set by each Connect.
+    bool keysIgnoreTrailingBlanks = false;
 };
 
 // A box of the program's own: title "Message", OK.
@@ -90,9 +93,12 @@ void showError(Form& f, const std::exception& e);
 // Records an error whose trap reacts in its own way.
 void recordError(Form& f, const std::string& description);
 
-// The folder error files go to: folder itself when it can be written, otherwise the per-user
-// data folder "KORDB".
+// The folder error files go to: folder itself when it can be written and is not a system
+// folder, otherwise the per-user data folder "KORDB".
 std::filesystem::path errorFileFolder(const std::filesystem::path& programFolder);
+// Whether folder lies under a prefix that packages install to (/usr, /usr/local, /opt, ...):
+// such a folder is never written, whoever runs the program.
+bool isSystemFolder(const std::filesystem::path& folder);
 
 // The running executable's folder.
 std::filesystem::path executableFolder();

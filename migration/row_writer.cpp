@@ -497,7 +497,14 @@ void DestRecordset::change() {
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
-    if (st.rowCount() == 0)
+    SQLLEN n = st.rowCount();
+    if (n < 0) {
+        // No count from the server: the row must now be found with its new values.
+        std::vector<Value> now = original_;
+        for (auto& a : assigned_) now[size_t(a.first)] = a.second;
+        n = rowsMatching(where, now);
+    }
+    if (n == 0)
         throw KorError(errnum::kRowNotLocated,
                        "Row cannot be located for updating. Some values may have been changed "
                        "since it was last read.");
@@ -521,15 +528,51 @@ void DestRecordset::remove() {
         return "DELETE FROM " + t.table_ + " WHERE " + id + " = (SELECT " + id + " FROM " +
                t.table_ + " WHERE " + cond + " LIMIT 1)";
     });
+    // Rows alike in every value can only be told apart by how many there are: where the
+    // server might send no count, they are counted first.
+    using Engine = DestTable::Engine;
+    SQLLEN before = -1;
+    if (!byKey && t.engine_ != Engine::Postgres && t.engine_ != Engine::Sqlite)
+        before = rowsMatching(where, original_);
     int p = 0;
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
-    if (st.rowCount() == 0)
+    SQLLEN n = st.rowCount();
+    if (n < 0) {
+        SQLLEN after = rowsMatching(where, original_);
+        n = before >= 0 ? before - after : (after == 0 ? 1 : 0);
+    }
+    if (n == 0)
         throw KorError(errnum::kRowNotLocated,
                        "Row cannot be located for deleting. Some values may have been changed "
                        "since it was last read.");
     found_ = false;
+}
+
+SQLLEN DestRecordset::rowsMatching(const std::vector<int>& where,
+                                   const std::vector<Value>& values) {
+    DestTable& t = *table_;
+    std::string key = "C";
+    for (int i : where) appendIndex(key, values[size_t(i)].isNull() ? -1 - i : i);
+    odbc::Statement& st = t.statement(key, [&] {
+        std::string cond;
+        for (int i : where) {
+            if (!cond.empty()) cond += " AND ";
+            cond += t.columnRef(i) + (values[size_t(i)].isNull() ? " IS NULL" : "=?");
+        }
+        return "SELECT COUNT(*) FROM " + t.table_ + " WHERE " + cond;
+    });
+    int p = 0;
+    for (int i : where) {
+        const Value& v = values[size_t(i)];
+        if (v.isNull()) continue;
+        const odbc::ColumnInfo& c = t.columns_[size_t(i)];
+        st.bind(++p, v, c.sqlType, c.size, c.digits);
+    }
+    st.execute();
+    auto rows = st.fetchAll();
+    return rows.empty() || rows[0].empty() ? 0 : SQLLEN(rows[0][0].toNumber());
 }
 
 std::vector<std::string> DestRecordset::refusals() {

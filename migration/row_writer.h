@@ -154,6 +154,8 @@ class DestRecordset {
     void bindIdentifying(odbc::Statement& st, int& p, const std::vector<int>& where) const;
     // The assigned values as parameters 1.., each as its column takes it.
     void bindAssigned(odbc::Statement& st) const;
+    // How many rows hold values in the where columns, compared as the writes compare them.
+    SQLLEN rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
 
     DestTable* table_;
     bool found_ = false;

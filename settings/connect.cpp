@@ -60,14 +60,18 @@ void OpenDestination(Form& f) {
         std::string s =
             assembleConnectionString(f.ui.fieldText(kPassword), f.ui.fieldText(kUser),
                                      f.ui.fieldText(kDatabase), f.ui.fieldText(kServer));
+        f.keysIgnoreTrailingBlanks = false;
         f.st.DestConn->open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
+        f.keysIgnoreTrailingBlanks =
+            f.st.DestConn->dbmsName().find("SQL SERVER") != std::string::npos;
         f.ui.showConnected();
         f.ui.setVerifyEnabled(true);
     } catch (const std::exception& e) {
-        // The driver's own text is not shown: the operator checks the four fields. It is
-        // kept for callers that report it elsewhere.
+        // The box says what it always said; the driver's reason waits behind its details for
+        // whoever mends the connection, and is kept for callers that report it elsewhere.
         recordError(f, e.what());
-        f.ui.messageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok);
+        f.ui.detailedMessageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok,
+                                e.what());
         f.ui.setStartEnabled(false);
         f.ui.setVerifyEnabled(false);
     }

@@ -47,6 +47,16 @@ std::string braceQuote(const std::string& value) {
     return r + "}";
 }
 
+std::string freetdsQuote(const std::string& value) {
+    if (value.find("};") != std::string::npos)
+        throw KorError(errnum::kUnspecified,
+                       "A connection value holding \"};\" cannot be passed to the FreeTDS driver; "
+                       "change it, or connect through a data source of Microsoft's driver.");
+    bool braces = value.empty() || value.find(';') != std::string::npos || value.front() == '{' ||
+                  value.front() == ' ' || value.back() == ' ';
+    return braces ? "{" + value + "}" : value;
+}
+
 namespace {
 
 std::string keyword(const std::map<std::string, std::string>& k,
@@ -65,12 +75,18 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
     std::string database = keyword(k, {"INITIAL CATALOG", "DATABASE"});
     std::string user = keyword(k, {"USER ID", "UID"});
     std::string password = keyword(k, {"PASSWORD", "PWD"});
-    std::string credentials = ";DATABASE=" + braceQuote(database) + ";UID=" + braceQuote(user) +
-                              ";PWD=" + braceQuote(password);
+    // Each driver undoes its own quoting: FreeTDS's values are followed by further keywords.
+    auto credentials = [&](bool freetds) {
+        auto q = freetds ? freetdsQuote : braceQuote;
+        return ";DATABASE=" + q(database) + ";UID=" + q(user) + ";PWD=" + q(password);
+    };
 
     for (const odbc::DataSource& dsn : odbc::dataSources()) {
         if (!equalsNoCase(dsn.name, server)) continue;
-        std::string s = "DSN=" + braceQuote(dsn.name) + credentials;
+        bool freetds = toUpper(dsn.driver).find("FREETDS") != std::string::npos ||
+                       dsn.driver.find("libtdsodbc") != std::string::npos;
+        std::string s = "DSN=" + braceQuote(dsn.name) + credentials(freetds);
+        if (freetds) s += ";";  // FreeTDS keeps the closing brace of a value that ends the text
         // The SQLite driver waits out a locked file by a timeout of its own (100 s unless the
         // data source says less) and not by the statement timeout: it gets that at most.
         const long limit = odbc::kStatementTimeoutSeconds * 1000L;
@@ -92,8 +108,8 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
     };
     for (const char* ms : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"})
         if (has(ms))
-            return "DRIVER=" + braceQuote(ms) + ";SERVER=" + braceQuote(server) + credentials +
-                   ";TrustServerCertificate=yes";
+            return "DRIVER=" + braceQuote(ms) + ";SERVER=" + braceQuote(server) +
+                   credentials(false) + ";TrustServerCertificate=yes";
     for (auto& d : drivers) {
         if (!equalsNoCase(d, "FreeTDS")) continue;
         // FreeTDS takes the port separately; "host,port" is how SQL Server clients write it.
@@ -103,9 +119,9 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
             host = server.substr(0, comma);
             port = trimBlanks(server.substr(comma + 1));
         }
-        std::string s = "DRIVER=" + braceQuote(d) + ";SERVER=" + braceQuote(host);
-        if (!port.empty()) s += ";PORT=" + braceQuote(port);
-        return s + credentials + ";TDS_Version=7.4;ClientCharset=UTF-8";
+        std::string s = "DRIVER=" + braceQuote(d) + ";SERVER=" + freetdsQuote(host);
+        if (!port.empty()) s += ";PORT=" + freetdsQuote(port);
+        return s + credentials(true) + ";TDS_Version=7.4;ClientCharset=UTF-8";
     }
     throw KorError(errnum::kUnspecified,
                    "No SQL Server ODBC driver is installed (FreeTDS or Microsoft's), and '" +

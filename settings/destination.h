@@ -23,6 +23,11 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& keywo
 
 // {value} with "}" doubled when the value could end early or add a keyword; else as is.
 std::string braceQuote(const std::string& value);
+// The same for FreeTDS, which ends a braced value at the first "};" and undoes no doubling:
+// "}" goes as it is, braces only around a value holding ";" or starting with "{" or a blank.
+// The value must be followed by ";". Throws KorError for a value holding "};", which FreeTDS
+// cannot be given.
+std::string freetdsQuote(const std::string& value);
 
 inline constexpr int kLoginTimeoutSeconds = 15;
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -213,10 +214,41 @@ bool madeByServer(const Statement& st, const std::vector<Value>& row, const Colu
 
 }  // namespace
 
+SQLLEN statementCount(const std::vector<ResultInfo>& results) {
+    for (auto r = results.rbegin(); r != results.rend(); ++r) {
+        if (r->kind == ResultInfo::Kind::Rows) continue;  // a trigger's SELECT
+        // Drivers differ on the count after SQL_NO_DATA; no row was touched either way.
+        return r->kind == ResultInfo::Kind::NoData ? 0 : r->count;
+    }
+    return -1;
+}
+
+bool isWriteStatement(std::string_view sql) {
+    size_t i = 0;
+    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '('))
+        ++i;
+    size_t end = i;
+    while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
+    std::string word = toUpper(std::string(sql.substr(i, end - i)));
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
+}
+
+bool sqlServerDiagnostic(std::string_view message) {
+    size_t end = 0;
+    while (end < message.size() && message[end] == '[') {
+        size_t close = message.find(']', end);
+        if (close == std::string_view::npos) break;
+        end = close + 1;
+    }
+    std::string tags(message.substr(0, end));
+    return contains(tags, "sql server") || contains(tags, "freetds");
+}
+
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
     std::string firstState, text;
     long firstNative = 0;
+    bool sqlServer = false;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -227,11 +259,13 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
         if (!SQL_SUCCEEDED(r)) break;
         std::string st = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(state), 5));
         len = std::min<SQLSMALLINT>(len, SQLSMALLINT(sizeof msg / sizeof msg[0] - 1));
-        std::string m = stripVendorTags(
-            toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len))));
+        std::string raw =
+            toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(msg), size_t(len)));
+        std::string m = stripVendorTags(raw);
         if (firstState.empty()) {
             firstState = st;
             firstNative = long(native);
+            sqlServer = sqlServerDiagnostic(raw);
         }
         if (!m.empty() && text.find(m) == std::string::npos) {
             if (!text.empty()) text += " ";
@@ -239,8 +273,8 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
         }
     }
     if (text.empty()) text = context.empty() ? "The database call failed." : context + " failed.";
-    throw KorError(destinationErrorNumber(firstState, firstNative, text), text, firstState,
-                   firstNative);
+    throw KorError(destinationErrorNumber(firstState, firstNative, text, sqlServer), text,
+                   firstState, firstNative);
 }
 
 // ---- Connection ------------------------------------------------------------------------------
@@ -272,6 +306,9 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     // The SQLite driver keeps text as UTF-8 and has no wide entry points.
     wide_ = !contains(driverName_, "sqlite");
     typeless_ = dbmsName_.find("SQLITE") != std::string::npos;
+    // A server configured with NOCOUNT on by default sends no counts, and a changed row could
+    // not be told from a missing one.
+    if (contains(dbmsName_, "sql server")) Statement(*this).execDirect("SET NOCOUNT OFF");
 }
 
 std::string Connection::info(SQLUSMALLINT what) {
@@ -578,6 +615,7 @@ Statement::~Statement() {
 
 void Statement::prepare(const std::string& sql) {
     sql_ = sql;
+    write_ = isWriteStatement(sql);
     columns_.clear();
     // A UTF-8 driver gets the text as it is: the driver manager's conversion would follow the
     // process locale, which need not be UTF-8.
@@ -722,22 +760,75 @@ void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, S
 
 void Statement::execute() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    checkRun(SQLExecute(stmt_));
-    describe();
+    SQLRETURN rc = SQLExecute(stmt_);
+    try {
+        checkRun(rc);
+        finishRun(rc);
+    } catch (...) {
+        closeCursor();  // results left unread would keep the connection busy
+        throw;
+    }
 }
 
 void Statement::execDirect(const std::string& sql) {
     sql_ = sql;
+    write_ = isWriteStatement(sql);
     columns_.clear();
     SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLRETURN rc;
     if (conn_.wideText()) {
         std::u16string w = wide(sql);
-        checkRun(SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size())));
+        rc = SQLExecDirectW(stmt_, wptr(w), SQLINTEGER(w.size()));
     } else {
         std::string n = sql;
-        checkRun(SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size())));
+        rc = SQLExecDirectA(stmt_, reinterpret_cast<SQLCHAR*>(n.data()), SQLINTEGER(n.size()));
     }
-    describe();
+    try {
+        checkRun(rc);
+        finishRun(rc);
+    } catch (...) {
+        closeCursor();
+        throw;
+    }
+}
+
+void Statement::finishRun(SQLRETURN rc) {
+    drained_ = false;
+    count_ = -1;
+    SQLSMALLINT cols = 0;
+    if (rc != SQL_NO_DATA) SQLNumResultCols(stmt_, &cols);
+    if (cols > 0 && !write_) {
+        describe();  // a query: its rows wait for fetchAll
+        return;
+    }
+    // A trigger's counts, rows and errors arrive as results of their own; left unread they
+    // would hide the statement's count and keep the connection busy.
+    std::vector<ResultInfo> results;
+    for (;;) {
+        ResultInfo r;
+        if (rc == SQL_NO_DATA) {
+            r.kind = ResultInfo::Kind::NoData;
+        } else if (cols > 0) {
+            r.kind = ResultInfo::Kind::Rows;
+        } else {
+            SQLRowCount(stmt_, &r.count);
+        }
+        results.push_back(r);
+        rc = SQLMoreResults(stmt_);
+        if (rc == SQL_NO_DATA) break;
+        try {
+            checkRun(rc);
+        } catch (const KorError& e) {
+            if (e.sqlstate() == "HY010") break;  // a driver that has nothing more to give
+            throw;
+        }
+        cols = 0;
+        SQLNumResultCols(stmt_, &cols);
+    }
+    count_ = statementCount(results);
+    drained_ = true;
+    columns_.clear();
+    closeCursor();
 }
 
 void Statement::describe() {
@@ -840,6 +931,7 @@ Value Statement::getData(int col) {
 
 std::vector<std::vector<Value>> Statement::fetchAll() {
     std::vector<std::vector<Value>> rows;
+    if (drained_) return rows;  // a write's results are already read
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt_);
         if (rc == SQL_NO_DATA) break;
@@ -854,6 +946,7 @@ std::vector<std::vector<Value>> Statement::fetchAll() {
 }
 
 SQLLEN Statement::rowCount() {
+    if (drained_) return count_;
     SQLLEN n = -1;
     SQLRowCount(stmt_, &n);
     return n;

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/errors.h"
@@ -35,6 +36,20 @@ std::vector<DataSource> dataSources();
 // An option of a configured data source as odbc.ini gives it; empty when it sets none.
 std::string dataSourceOption(const std::string& dataSource, const std::string& option);
 std::vector<std::string> driverNames();
+
+// One result of an execution as the driver hands it over: rows, a count of rows changed (-1
+// when the server sent none), or SQL_NO_DATA from the execution itself (a searched write that
+// touched no row).
+struct ResultInfo {
+    enum class Kind { Count, Rows, NoData };
+    Kind kind = Kind::Count;
+    SQLLEN count = -1;
+};
+// The statement's own count among the results of one execution, in their order: a trigger's
+// counts come before the statement's, so its own is the last; -1 when the server sent none.
+SQLLEN statementCount(const std::vector<ResultInfo>& results);
+// INSERT, UPDATE, DELETE or MERGE, whatever its letter case and leading blanks.
+bool isWriteStatement(std::string_view sql);
 
 // What the catalog says about a column: enough to tell whether a value would be taken.
 struct ColumnMeta {
@@ -162,6 +177,7 @@ class Statement {
     const std::vector<ColumnInfo>& columns() const { return columns_; }
     // Every row of the current result, fetched at once; closes the cursor.
     std::vector<std::vector<Value>> fetchAll();
+    // Rows the last write changed itself (not its triggers); -1 when the server did not say.
     SQLLEN rowCount();
     void closeCursor();
     const std::string& sql() const { return sql_; }
@@ -169,6 +185,9 @@ class Statement {
   private:
     // Runs rc's call, naming the timeout when it was the statement timeout that ended it.
     void checkRun(SQLRETURN rc);
+    // After a write: reads every result the execution left, keeps the statement's own count
+    // and frees the connection for the next statement.
+    void finishRun(SQLRETURN rc);
     void describe();
     Value getData(int col);
 
@@ -181,6 +200,9 @@ class Statement {
     Connection& conn_;
     SQLHSTMT stmt_ = SQL_NULL_HSTMT;
     std::string sql_;
+    bool write_ = false;
+    bool drained_ = false;
+    SQLLEN count_ = -1;
     std::vector<ColumnInfo> columns_;
     struct Param {
         std::u16string wide;
@@ -192,6 +214,10 @@ class Statement {
     };
     std::vector<std::unique_ptr<Param>> params_;
 };
+
+// Whether a diagnostic's text, vendor tags and all, comes through one of SQL Server's drivers
+// (FreeTDS, Microsoft's), whose native codes are the server's own error numbers.
+bool sqlServerDiagnostic(std::string_view message);
 
 // Throws KorError built from the diagnostics of handle when rc is not a success.
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context = {});

@@ -28,6 +28,13 @@ void appendValue(std::string& line, const Value& v) {
         line += v.toText();
 }
 
+// The key column as the destination compares it; the worksheet engine already ignores letter
+// case, as SQL Server does under its usual collations.
+std::string comparedKey(const Form& f) {
+    const std::string& key = f.st.KeyColumn;
+    return f.keysIgnoreTrailingBlanks ? "RTRIM(" + key + ") COLLATE XLCASE" : key;
+}
+
 // A check that ended in an error has checked nothing, so the run must not pass.
 void trapCheckError(Form& f, ErrorFileWriter* files, const std::exception& e) {
     // Rows listed before the error stay in their files.
@@ -95,8 +102,9 @@ void CheckDuplicateKeys(Form& f) {
         f.ui.listRefresh();
         f.ui.setStartEnabled(false);
         const std::string& key = st.KeyColumn;
-        auto rs = openSheet(f, "Select Count(" + key + "), " + key + " From " +
-                                   sheetRef(st.SheetName) + " group by " + key);
+        const std::string compared = comparedKey(f);
+        auto rs = openSheet(f, "Select Count(" + key + "), " + compared + " From " +
+                                   sheetRef(st.SheetName) + " group by " + compared);
         while (!rs->eof()) {
             // The group of empty key cells counts 0: those rows are the null check's concern.
             if (rs->field(0).toNumber() > 1) {
@@ -150,13 +158,13 @@ void CheckCodeValues(Form& f, const std::string& checkMode) {
             sql += key + " Is Not Null And " + key + "<>'' ";
             if (!st.ErrKeys.empty()) {
                 if (st.ErrKeys.back() == ',') st.ErrKeys.pop_back();
-                sql += "And " + key + " Not In (" + st.ErrKeys + ")";
+                sql += "And " + comparedKey(f) + " Not In (" + st.ErrKeys + ")";
             }
         } else {
             // DupKeys keeps its comma: the caller adds it to ErrKeys afterwards.
             std::string_view codes = st.DupKeys;
             if (!codes.empty() && codes.back() == ',') codes.remove_suffix(1);
-            sql += key + " In (" + std::string(codes) + ")";
+            sql += comparedKey(f) + " In (" + std::string(codes) + ")";
         }
         auto rs = openSheet(f, sql);
         const std::string modeSuffix = modeFileSuffix(checkMode);

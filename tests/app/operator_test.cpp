@@ -46,7 +46,13 @@ TEST(MessageBoxes, IconTitleTextAndButtonsAsAsked) {
         EXPECT_EQ(box->standardButtons(), c.shownButtons);
         EXPECT_EQ(box->text(), "Confirm to Start Migrate ? ") << "text kept with its blank";
         EXPECT_EQ(box->textFormat(), Qt::PlainText) << "an error text is never markup";
+        EXPECT_TRUE(box->detailedText().isEmpty()) << "no Show Details... unless given";
     }
+    auto detailed = makeMessageBox("Error connection !!!", "Message", Icon::Critical, Buttons::Ok,
+                                   nullptr, "Unable to connect to data source");
+    EXPECT_EQ(detailed->text(), "Error connection !!!");
+    EXPECT_EQ(detailed->icon(), QMessageBox::Critical);
+    EXPECT_EQ(detailed->detailedText(), "Unable to connect to data source");
 }
 
 TEST(MessageBoxes, ShownModallyAndAnsweredWithTheButtonCodes) {

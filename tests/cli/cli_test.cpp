@@ -144,6 +144,72 @@ TEST_F(CliTest, UnreadableWorkbookExitsThreeWithTheReadersMessage) {
     }
 }
 
+// A workbook that opens, whose string table ends inside a string: the damage shows only when
+// the sheet is read.
+fs::path damagedSheetBook(const fs::path& file) {
+    const std::string script = R"(import sys, zipfile
+ns = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.writestr('_rels/.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="r1" Type="' + rel + '/officeDocument" Target="xl/workbook.xml"/></Relationships>')
+    z.writestr('xl/workbook.xml', '<workbook ' + ns + ' xmlns:r="' + rel + '"><sheets><sheet name="KINV_MT_ITEM" sheetId="1" r:id="r1"/></sheets></workbook>')
+    z.writestr('xl/_rels/workbook.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="r1" Type="' + rel + '/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="r2" Type="' + rel + '/sharedStrings" Target="sharedStrings.xml"/></Relationships>')
+    z.writestr('xl/worksheets/sheet1.xml', '<worksheet ' + ns + '><sheetData><row r="1"><c r="A1" t="s"><v>0</v></c></row><row r="2"><c r="A2" t="s"><v>1</v></c></row></sheetData></worksheet>')
+    z.writestr('xl/sharedStrings.xml', '<sst ' + ns + '><si><t>ItemCode</t></si><si><t>A1')
+)";
+    fs::path py = file.parent_path() / "damaged.py";
+    std::ofstream(py) << script;
+    std::string cmd = "/usr/bin/python3 '" + py.string() + "' '" + file.string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return file;
+}
+
+TEST_F(CliTest, SheetDamagedInsideEndsEveryCommandReadingItWithThreeAndOneMessage) {
+    Destination d = freshSqlite(name);
+    execSql(d, destinationDdl());
+    fs::path wb = damagedSheetBook(dir / "damaged.xlsx");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"sheets"}, 0},  // names only: no sheet is read
+        {{"cells", "--sheet", "KINV_MT_ITEM"}, 3},
+        {{"verify", "--sheet", "KINV_MT_ITEM"}, 3},
+        {{"plan", "--sheet", "KINV_MT_ITEM"}, 3},
+        {{"migrate", "--sheet", "KINV_MT_ITEM", "--yes"}, 3},
+        {{"migrate", "--sheet", "KINV_MT_ITEM", "--yes", "--no-verify"}, 3},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(wb.string());
+        if (c.args[0] != "sheets" && c.args[0] != "cells")
+            for (const std::string& a : connection(d)) args.push_back(a);
+        Outcome r = cli(args, withPassword(d.password));
+        std::string what = ::testing::PrintToString(c.args);
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        if (c.status == 0) {
+            EXPECT_EQ(r.out, "KINV_MT_ITEM\n");
+            continue;
+        }
+        EXPECT_EQ(r.out, "") << what;
+        std::vector<std::string> boxes;
+        for (const std::string& l : lines(r.err))
+            if (l.rfind("# ", 0) != 0) boxes.push_back(l);
+        ASSERT_EQ(boxes.size(), 1u) << what << "\n" << r.err;
+        EXPECT_EQ(boxes[0].rfind("Message: Worksheet 'KINV_MT_ITEM' of workbook '" + wb.string() +
+                                     "' cannot be read: it is damaged: ",
+                                 0),
+                  0u)
+            << boxes[0];
+        EXPECT_EQ(boxes[0].find("cannot be read", boxes[0].find("cannot be read") + 1),
+                  std::string::npos)
+            << boxes[0];
+    }
+    EXPECT_EQ(query(d, "SELECT COUNT(*) FROM KINV_MT_ITEM"),
+              (std::vector<std::vector<std::string>>{{"0"}}));
+}
+
 // -- verify --------------------------------------------------------------------------------
 
 TEST_F(CliTest, VerifyFindingsGoToStdoutBoxesToStderrRowsToErrorFiles) {

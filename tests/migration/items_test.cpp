@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "core/text.h"
+#include "settings/odbc.h"
 #include "tests/migration/fixture.h"
 
 namespace kordb::test {
@@ -364,6 +365,45 @@ TEST_P(TypedItems, ItemRowStaysWhenItsPluRowFails) {
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_ITEM"), "1");
     EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_PLU"), "0");
+}
+
+// Audit triggers write other tables on every insert and change: each write is still judged by
+// its own count, and a change a trigger silently refuses is a row not located.
+TEST_P(TypedItems, TriggersWritingOtherTablesLeaveEachWriteItsOwnCount) {
+    exec(
+        "CREATE TABLE item_audit (code varchar(40), what varchar(10));"
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old');"
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('Z9', 'Kept')");
+    odbc::Statement(*form.st.DestConn)
+        .execDirect(
+            "CREATE FUNCTION audit_row() RETURNS trigger AS $$ BEGIN "
+            "INSERT INTO item_audit VALUES (NEW.ItemCode, TG_OP); "
+            "INSERT INTO item_audit VALUES (NEW.ItemCode, TG_OP); "
+            "RETURN NEW; END $$ LANGUAGE plpgsql");
+    odbc::Statement(*form.st.DestConn)
+        .execDirect(
+            "CREATE FUNCTION refuse_row() RETURNS trigger AS $$ BEGIN "
+            "RETURN NULL; END $$ LANGUAGE plpgsql");
+    exec(
+        "CREATE TRIGGER item_audit AFTER INSERT OR UPDATE ON KINV_MT_ITEM FOR EACH ROW "
+        "EXECUTE FUNCTION audit_row();"
+        "CREATE TRIGGER plu_audit AFTER INSERT OR UPDATE ON KINV_MT_PLU FOR EACH ROW "
+        "EXECUTE FUNCTION audit_row();"
+        "CREATE TRIGGER item_refuse BEFORE UPDATE ON KINV_MT_ITEM FOR EACH ROW "
+        "WHEN (OLD.ItemCode = 'Z9') EXECUTE FUNCTION refuse_row()");
+    run({{{"ItemCode", str("A1")}, {"ItemName", str("New")}},
+         {{"ItemCode", str("B2")}, {"ItemName", str("Two")}},
+         {{"ItemCode", str("A1")}, {"ItemName", str("Again")}},
+         {{"ItemCode", str("Z9")}, {"ItemName", str("Refused")}}});
+    ASSERT_EQ(ui.boxes.size(), 1u) << ui.allBoxes();
+    EXPECT_NE(ui.boxes[0].text.find("Row cannot be located for updating"), std::string::npos)
+        << ui.boxes[0].text;
+    EXPECT_EQ(ui.list,
+              (std::vector<std::string>{"[A1] New", "[B2] Two", "[A1] Again", "[Z9] Refused"}));
+    EXPECT_EQ(rows("SELECT ItemCode, ItemName FROM KINV_MT_ITEM ORDER BY ItemCode"),
+              (Rows{{"A1", "Again"}, {"B2", "Two"}, {"Z9", "Kept"}}));
+    EXPECT_EQ(rows("SELECT what, COUNT(*) FROM item_audit GROUP BY what ORDER BY what"),
+              (Rows{{"INSERT", "6"}, {"UPDATE", "6"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, TypedItems, ::testing::Values(Engine::Postgres), engineLabel);

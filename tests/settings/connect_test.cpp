@@ -7,8 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <poll.h>
 
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "core/errors.h"
+#include "core/text.h"
 #include "settings/connect.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
@@ -187,6 +193,126 @@ TEST(Connect, UnreachableSqlServerEndsInTheConnectionErrorWithinTheLoginTimeout)
     EXPECT_EQ(f.ui.boxes[0].text, "Error connection !!!");
     EXPECT_GE(waited, kLoginTimeoutSeconds - 1);
     EXPECT_LT(waited, kLoginTimeoutSeconds + 10);
+}
+
+// Stands in for SQL Server far enough to read what FreeTDS sends at login: it answers the
+// pre-login without encryption, decodes the user, password and database of the LOGIN7
+// packet, and hangs up.
+class LoginCatcher {
+  public:
+    struct Login {
+        std::string user, password, database;
+    };
+    LoginCatcher() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len);
+        ::listen(listener_, 4);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+    }
+    ~LoginCatcher() { ::close(listener_); }
+    // Serves one connection, waiting at most a few seconds for each step.
+    std::optional<Login> serveOne() {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1) return std::nullopt;
+        int c = ::accept(listener_, nullptr, nullptr);
+        std::optional<Login> got;
+        std::string pre = packet(c);
+        if (!pre.empty()) {
+            // VERSION and ENCRYPTION options, then the version and "encryption not supported".
+            const unsigned char reply[] = {4, 1, 0,  26, 0, 0,    1,  0, 0, 0,    11, 0, 6,
+                                           1, 0, 17, 0,  1, 0xff, 15, 0, 7, 0xd0, 0,  0, 2};
+            ::send(c, reply, sizeof reply, MSG_NOSIGNAL);
+            std::string login = packet(c);
+            if (login.size() > 36 + 9 * 4)
+                got = Login{field(login, 1, false), field(login, 2, true), field(login, 8, false)};
+        }
+        ::close(c);
+        return got;
+    }
+    int port = 0;
+
+  private:
+    static std::string packet(int c) {
+        std::string data;
+        char buf[4096];
+        pollfd p{c, POLLIN, 0};
+        while (::poll(&p, 1, 5000) == 1) {
+            ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            data.append(buf, size_t(n));
+            if (data.size() >= 8 &&
+                data.size() >= size_t((uint8_t(data[2]) << 8) | uint8_t(data[3])))
+                return data.substr(8);
+        }
+        return {};
+    }
+    // The i-th offset/length pair after LOGIN7's fixed part: UTF-16LE text, the password's
+    // bytes with their halves swapped and XORed with 0xA5.
+    static std::string field(const std::string& login, int i, bool scrambled) {
+        auto word = [&](size_t at) {
+            return size_t(uint8_t(login[at]) | (uint8_t(login[at + 1]) << 8));
+        };
+        size_t at = word(36 + 4 * size_t(i)), chars = word(38 + 4 * size_t(i));
+        std::u16string text;
+        for (size_t k = 0; k < chars && at + 2 * k + 1 < login.size(); ++k) {
+            uint8_t b[2] = {uint8_t(login[at + 2 * k]), uint8_t(login[at + 2 * k + 1])};
+            if (scrambled)
+                for (uint8_t& x : b) x = uint8_t(((x ^ 0xA5) << 4) | ((x ^ 0xA5) >> 4));
+            text += char16_t(b[0] | (b[1] << 8));
+        }
+        return toUtf8(text);
+    }
+    int listener_ = -1;
+};
+
+TEST(Connect, FreeTdsGetsEveryValueAsTypedAndTheBoxKeepsTheReasonBehindItsDetails) {
+    LoginCatcher server;
+    Fixture f("tds-values");
+    const struct {
+        const char* user;
+        const char* password;
+        const char* database;
+    } cases[] = {
+        {"sa", "p}w", "shop"},        {"sa", "{secret}", "shop"},       {"sa", "a}}b=c", "{db}"},
+        {" lead", "trail ", "sh}op"}, {"kassierer", "Käse€𝄞}", "shop"},
+    };
+    for (const auto& c : cases) {
+        f.ui.boxes.clear();
+        f.fill({"127.0.0.1," + std::to_string(server.port), c.database, c.user, c.password});
+        std::optional<LoginCatcher::Login> got;
+        std::thread serve([&] { got = server.serveOne(); });
+        CCONNECT_Click(f.form);
+        serve.join();
+        ASSERT_TRUE(got) << c.password << ": no login reached the server";
+        EXPECT_EQ(got->password, c.password);
+        EXPECT_EQ(got->user, c.user);
+        EXPECT_EQ(got->database, c.database);
+        ASSERT_EQ(f.ui.boxes.size(), 1u);
+        const test::Box& b = f.ui.boxes[0];
+        EXPECT_EQ(b.text, "Error connection !!!");
+        EXPECT_EQ(b.title, "Message");
+        EXPECT_EQ(b.icon, Icon::Critical);
+        EXPECT_EQ(b.buttons, Buttons::Ok);
+        EXPECT_EQ(b.details, f.form.outcome.lastError);
+        EXPECT_NE(b.details.find("connect"), std::string::npos) << b.details;
+    }
+}
+
+TEST(ConnectionString, FreeTdsQuotingKeepsEveryValueItCanTake) {
+    const struct {
+        const char* value;
+        const char* quoted;
+    } cases[] = {
+        {"plain", "plain"}, {"p}w", "p}w"},       {"a=b", "a=b"}, {"{x}", "{{x}}"},
+        {"a;b", "{a;b}"},   {" lead", "{ lead}"}, {"", "{}"},     {"ends}", "ends}"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(freetdsQuote(c.value), c.quoted) << c.value;
+    EXPECT_THROW(freetdsQuote("a};b"), KorError);
 }
 
 }  // namespace

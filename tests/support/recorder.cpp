@@ -20,7 +20,12 @@ std::vector<std::string> Recorder::boxTexts() const {
 
 int Recorder::messageBox(const std::string& text, const std::string& title, Icon icon,
                          Buttons buttons) {
-    boxes.push_back({text, title, icon, buttons});
+    return detailedMessageBox(text, title, icon, buttons, {});
+}
+
+int Recorder::detailedMessageBox(const std::string& text, const std::string& title, Icon icon,
+                                 Buttons buttons, const std::string& details) {
+    boxes.push_back({text, title, icon, buttons, details});
     if (buttons == Buttons::Ok) return kAnswerOk;
     if (answers.empty()) return kAnswerYes;
     int a = answers.front();

@@ -15,6 +15,7 @@ struct Box {
     std::string title;
     Icon icon;
     Buttons buttons;
+    std::string details;  // behind "Show Details..."; empty for a plain box
 };
 
 class Recorder : public Operator {
@@ -52,6 +53,8 @@ class Recorder : public Operator {
     void listRefresh() override { ++refreshes; }
     int messageBox(const std::string& text, const std::string& title, Icon icon,
                    Buttons buttons) override;
+    int detailedMessageBox(const std::string& text, const std::string& title, Icon icon,
+                           Buttons buttons, const std::string& details) override;
     void setVerifyEnabled(bool on) override { verifyEnabled = on; }
     void setStartEnabled(bool on) override { startEnabled = on; }
     void showConnected() override { connectedShown = true; }

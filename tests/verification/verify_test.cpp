@@ -252,5 +252,42 @@ TEST_F(VerifyRun, AHeaderOnlySheetPasses) {
     EXPECT_TRUE(std::filesystem::is_empty(form->errorFolder));
 }
 
+// SQL Server finds "A-17 " under "A-17": for that destination they are duplicates, which
+// Verify must catch; elsewhere the padded code is only a code error, a warning.
+TEST_F(VerifyRun, KeysAreComparedAsTheDestinationComparesThem) {
+    const struct {
+        bool sqlServer;
+        Lines list;
+        bool errorFound;
+        Lines ok;
+    } cases[] = {
+        {false,
+         {"Verifying....", "Code Error Detected for A-17 ", "Verifying Completed.",
+          "No Error Found."},
+         false,
+         {"A-17\tA-17\tCola\tP1\t1", "B1\tB1\tTea\tP3\t3"}},
+        {true,
+         {"Verifying....", "Duplicated Item Code ... [A-17]", "Code Error Detected for A-17 ",
+          "Verifying Completed."},
+         true,
+         {"B1\tB1\tTea\tP3\t3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sqlServer ? "SQL Server" : "other engines");
+        std::filesystem::remove_all(form->errorFolder);
+        std::filesystem::create_directories(form->errorFolder);
+        ui.list.clear();
+        ui.boxes.clear();
+        choose(itemBook(R"(["A-17","Cola","P1",1],["A-17 ","Padded","P2",2],["B1","Tea","P3",3])"),
+               "KINV_MT_ITEM");
+        form->keysIgnoreTrailingBlanks = c.sqlServer;
+        CVerify_Click(*form);
+        EXPECT_EQ(ui.list, c.list);
+        expectResult(ui, c.errorFound);
+        EXPECT_EQ(lines(modeFileSuffix("OK")), c.ok);
+        EXPECT_EQ(lines(kCodeErrFileSuffix), (Lines{"A-17 \tA-17 \tPadded\tP2\t2"}));
+    }
+}
+
 }  // namespace
 }  // namespace kordb::test
