@@ -198,22 +198,7 @@ int main(int argc, char** argv) {
         run("/usr/bin/python3 '" + (src / "bench/make_item_sheet.py").string() + "' '" +
             items.string() + "' --rows " + std::to_string(rows + 1) + " --cols 65");
         {
-            std::string json =
-                "{\"sheets\":[{\"name\":\"KLED_MT_DEBTOR\",\"rows\":[[\"DebtorCode\","
-                "\"DebtorName\",\"GLCode\",\"AreaCode\",\"Address1\",\"Address2\",\"Address3\","
-                "\"Address4\",\"DeliveryAddress1\",\"DeliveryAddress2\",\"DeliveryAddress3\","
-                "\"DeliveryAddress4\",\"ContactPerson\",\"TelephoneNo\",\"HandphoneNo\","
-                "\"EmailAddress\",\"Website\",\"CreditLimit\",\"CreditTerm\",\"CJ5No\",\"FaxNo\","
-                "\"PaymentTerm\"]";
-            for (long r = 1; r <= rows; ++r) {
-                std::string n = std::to_string(r);
-                json += ",[\"d" + n + "\",\"Debtor " + n + "\"," + (r % 3 ? "\"GL1\"" : "null") +
-                        ",null,\"" + n +
-                        " Jalan Besar\",null,null,\"Town\",null,null,null,null,\"Ann\",\"03-" + n +
-                        "\",null,\"d" + n + "@example.com\",null," + std::to_string(r % 997) +
-                        ",30,null,null," + (r % 2 ? "30" : "null") + "]";
-            }
-            json += "]}]}";
+            std::string json = bench::debtorSheetJson(rows);
             fs::path sheetJson = dir / "debtors.json";
             std::ofstream(sheetJson) << json;
             run("/usr/bin/python3 '" + (src / "tests/support/write_xls.py").string() + "' '" +

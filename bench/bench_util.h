@@ -32,6 +32,27 @@ inline double peakMegabytes() {
     return double(u.ru_maxrss) / 1024.0;
 }
 
+// A debtor sheet of rows rows for tests/support/write_xls.py, as JSON: codes d1, d2, ..., some
+// cells empty, some numbers.
+inline std::string debtorSheetJson(long rows) {
+    std::string json =
+        "{\"sheets\":[{\"name\":\"KLED_MT_DEBTOR\",\"rows\":[[\"DebtorCode\","
+        "\"DebtorName\",\"GLCode\",\"AreaCode\",\"Address1\",\"Address2\",\"Address3\","
+        "\"Address4\",\"DeliveryAddress1\",\"DeliveryAddress2\",\"DeliveryAddress3\","
+        "\"DeliveryAddress4\",\"ContactPerson\",\"TelephoneNo\",\"HandphoneNo\","
+        "\"EmailAddress\",\"Website\",\"CreditLimit\",\"CreditTerm\",\"CJ5No\",\"FaxNo\","
+        "\"PaymentTerm\"]";
+    for (long r = 1; r <= rows; ++r) {
+        std::string n = std::to_string(r);
+        json += ",[\"d" + n + "\",\"Debtor " + n + "\"," + (r % 3 ? "\"GL1\"" : "null") +
+                ",null,\"" + n +
+                " Jalan Besar\",null,null,\"Town\",null,null,null,null,\"Ann\",\"03-" + n +
+                "\",null,\"d" + n + "@example.com\",null," + std::to_string(r % 997) +
+                ",30,null,null," + (r % 2 ? "30" : "null") + "]";
+    }
+    return json + "]}]}";
+}
+
 class BenchOperator : public Operator {
   public:
     std::string fields[5];
