@@ -122,18 +122,18 @@ std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
             st->prepare(lookupSql_);
             lookup_ = std::move(st);
         }
-        // Once the key column's type is known, the key goes as that type: a Unicode parameter
-        // against a non-Unicode column can keep SQL Server from using the key's index.
+        // Once the key column is known, the key goes as text of its type and size: one
+        // declaration for every look-up of the run.
         SQLSMALLINT type = SQL_UNKNOWN_TYPE;
-        if (!columns_.empty()) {
-            auto it = byUpperName_.find(toUpper(keyColumn_));
-            if (it != byUpperName_.end()) {
-                SQLSMALLINT t = columns_[size_t(it->second)].sqlType;
-                // Long text types cannot be compared with "=" on SQL Server.
-                if (odbc::isCharType(t) && t != SQL_LONGVARCHAR && t != SQL_WLONGVARCHAR) type = t;
-            }
+        SQLULEN size = 0;
+        if (int k = keyIndex(); k >= 0) {
+            const odbc::ColumnInfo& c = columns_[size_t(k)];
+            // Long text types cannot be compared with "=" on SQL Server.
+            if (odbc::isCharType(c.sqlType) && c.sqlType != SQL_LONGVARCHAR &&
+                c.sqlType != SQL_WLONGVARCHAR)
+                type = c.sqlType, size = c.size;
         }
-        lookup_->bind(1, key.isText() ? key : Value::text(key.toText()), type);
+        lookup_->bind(1, key.isText() ? key : Value::text(key.toText()), type, size);
         lookup_->execute();
         st = lookup_.get();
     }
@@ -222,7 +222,8 @@ void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQ
             return sql + ")";
         });
         for (size_t i = 0; i < kPrefetchKeys; ++i)
-            st.bind(int(i + 1), Value::text(distinct[at + std::min(i, n - 1)]), type);
+            st.bind(int(i + 1), Value::text(distinct[at + std::min(i, n - 1)]), type,
+                    columns_[size_t(k)].size);
         st.execute();
         std::unordered_map<std::string, std::vector<std::vector<Value>>> found;
         std::unordered_map<std::string, std::vector<std::string>> textsByLoose;

@@ -4,8 +4,9 @@
 #include <sqlucode.h>
 
 #include <algorithm>
-#include <charconv>
+#include <atomic>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -629,33 +630,65 @@ void Statement::prepare(const std::string& sql) {
     check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
 }
 
-// How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
-struct Statement::Binding {
-    SQLSMALLINT cType = SQL_C_CHAR;
-    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
-    SQLULEN size = 0;
-    SQLSMALLINT digits = 0;
-    SQLPOINTER data = nullptr;
-    SQLLEN bufLen = 0;
-};
+namespace {
+
+std::atomic<std::size_t> bindings{0};
+
+// Text declared by a size that does not follow each value's length: one declaration serves a
+// statement's every execution, and the server's plan cache keeps one plan. Longer than the
+// column, the value keeps its own length, so that the server reports what does not fit
+// instead of a driver cutting it.
+SQLULEN stableSize(SQLSMALLINT sqlType, SQLULEN columnSize, size_t length) {
+    constexpr SQLULEN kPlainText = 4000;  // the longest text SQL Server declares without a LOB
+    if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR)
+        return std::max<SQLULEN>(length, 1);
+    SQLULEN size = columnSize > 0 && columnSize < (SQLULEN(1) << 30) ? columnSize : kPlainText;
+    return std::max<SQLULEN>(size, length);
+}
+
+// A text column's type as a wide parameter: the server, not the driver, then turns the text
+// into the column's code page, and says so when it does not fit.
+SQLSMALLINT wideType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_CHAR:
+            return SQL_WCHAR;
+        case SQL_VARCHAR:
+            return SQL_WVARCHAR;
+        case SQL_LONGVARCHAR:
+            return SQL_WLONGVARCHAR;
+        default:
+            return t;
+    }
+}
+
+}  // namespace
+
+std::size_t parameterBindings() {
+    return bindings.load();
+}
 
 void Statement::bindText(Param& p, const std::string& s, Binding& b) const {
     if (conn_.wideText()) {
-        p.wide = toUtf16(s);
+        std::u16string w = toUtf16(s);
+        b.sqlType = b.sqlType == SQL_UNKNOWN_TYPE ? SQL_WVARCHAR : wideType(b.sqlType);
+        if (isCharType(b.sqlType)) b.size = stableSize(b.sqlType, b.size, w.size());
+        // Assigned into a buffer of the declared size, which keeps its place from row to row.
+        p.wide.reserve(b.size + 1);
+        p.wide.assign(w.begin(), w.end());
         b.cType = SQL_C_WCHAR;
         b.data = p.wide.data();
+        b.bufLen = SQLLEN(p.wide.capacity() * sizeof(char16_t));
         p.indicator = SQLLEN(p.wide.size() * sizeof(char16_t));
-        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_WVARCHAR;
-        if (isCharType(b.sqlType)) b.size = std::max<SQLULEN>(p.wide.size(), 1);
     } else {
-        p.narrow = s;
+        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_VARCHAR;
+        if (isCharType(b.sqlType)) b.size = stableSize(b.sqlType, b.size, s.size());
+        p.narrow.reserve(b.size + 1);
+        p.narrow.assign(s);
         b.cType = SQL_C_CHAR;
         b.data = p.narrow.data();
+        b.bufLen = SQLLEN(p.narrow.capacity());
         p.indicator = SQLLEN(p.narrow.size());
-        if (b.sqlType == SQL_UNKNOWN_TYPE) b.sqlType = SQL_VARCHAR;
-        if (isCharType(b.sqlType)) b.size = std::max<SQLULEN>(p.narrow.size(), 1);
     }
-    b.bufLen = p.indicator;
     if (b.size == 0) b.size = 1;
 }
 
@@ -665,7 +698,13 @@ void Statement::bindNumber(Param& p, double d, Binding& b) const {
         bindText(p, formatNumber(d), b);
         return;
     }
-    if (std::fabs(d) < 9.0e15 && d == std::trunc(d)) {
+    // One C type per column whatever the value: whole numbers go as integers only where the
+    // column takes nothing else, or where no column is known.
+    const bool integral = std::fabs(d) < 9.0e15 && d == std::trunc(d);
+    const bool wholeColumn = b.sqlType == SQL_INTEGER || b.sqlType == SQL_SMALLINT ||
+                             b.sqlType == SQL_TINYINT || b.sqlType == SQL_BIGINT ||
+                             b.sqlType == SQL_BIT;
+    if (integral && (wholeColumn || b.sqlType == SQL_UNKNOWN_TYPE)) {
         p.integer = static_cast<long long>(d);
         b.cType = SQL_C_SBIGINT;
         b.data = &p.integer;
@@ -699,11 +738,33 @@ void Statement::bindDate(Param& p, const std::string& iso, Binding& b) const {
                                           : SQLULEN(19 + (fraction ? fraction + 1 : 0));
 }
 
-void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
-                     SQLSMALLINT digits) {
+Statement::Param& Statement::param(int index) {
     if (params_.size() < size_t(index)) params_.resize(size_t(index));
     auto& p = params_[size_t(index - 1)];
-    p = std::make_unique<Param>();
+    if (!p) p = std::make_unique<Param>();
+    return *p;
+}
+
+void Statement::apply(int index, Param& p, const Binding& b) {
+    // Bound again only when something the driver keeps changed: a statement prepared once runs
+    // with one declaration, and FreeTDS prepares anew at every bind.
+    if (p.bound && p.last == b) return;
+    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, b.cType, b.sqlType, b.size,
+                           b.digits, b.data, b.bufLen, &p.indicator),
+          SQL_HANDLE_STMT, stmt_);
+    ++bindings;
+    p.last = b;
+    p.bound = true;
+}
+
+void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
+                     SQLSMALLINT digits) {
+    Param& p = param(index);
+    if (value.isNull() && p.bound) {
+        // The driver reads the indicator first: the declaration the parameter has serves.
+        p.indicator = SQL_NULL_DATA;
+        return;
+    }
     Binding b;
     b.sqlType = sqlType;
     b.size = size;
@@ -711,24 +772,25 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
     switch (value.kind()) {
         case Value::Kind::Null:
             b.cType = conn_.wideText() ? SQL_C_WCHAR : SQL_C_CHAR;
-            p->indicator = SQL_NULL_DATA;
+            p.indicator = SQL_NULL_DATA;
             if (b.sqlType == SQL_UNKNOWN_TYPE)
                 b.sqlType = conn_.wideText() ? SQL_WVARCHAR : SQL_VARCHAR;
+            else if (conn_.wideText())
+                b.sqlType = wideType(b.sqlType);
+            if (isCharType(b.sqlType)) b.size = stableSize(b.sqlType, b.size, 0);
             if (b.size == 0) b.size = 1;
             break;
         case Value::Kind::Number:
-            bindNumber(*p, value.toNumber(), b);
+            bindNumber(p, value.toNumber(), b);
             break;
         case Value::Kind::Text:
-            bindText(*p, value.rawText(), b);
+            bindText(p, value.rawText(), b);
             break;
         case Value::Kind::Date:
-            bindDate(*p, value.rawText(), b);
+            bindDate(p, value.rawText(), b);
             break;
     }
-    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, b.cType, b.sqlType, b.size,
-                           b.digits, b.data, b.bufLen, &p->indicator),
-          SQL_HANDLE_STMT, stmt_);
+    apply(index, p, b);
 }
 
 void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
@@ -738,24 +800,26 @@ void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, S
         bind(index, value, sqlType, size, digits);
         return;
     }
-    if (params_.size() < size_t(index)) params_.resize(size_t(index));
-    auto& p = params_[size_t(index - 1)];
-    p = std::make_unique<Param>();
-    p->narrow = text;
-    p->indicator = SQLLEN(p->narrow.size());
+    Param& p = param(index);
+    p.narrow.reserve(stableSize(SQL_VARCHAR, size, text.size()) + 1);
+    p.narrow.assign(text);
+    p.indicator = SQLLEN(p.narrow.size());
     // The engine converts its own text back to the column's type: nothing is lost on the way.
     // An engine without types keeps whatever text it is given, so it gets the text as text.
-    SQLSMALLINT target = conn_.typeless_ ? SQLSMALLINT(SQL_VARCHAR) : sqlType;
-    SQLULEN targetSize = conn_.typeless_ ? std::max<SQLULEN>(p->narrow.size(), 1) : size;
-    if (isDateType(target)) {
+    Binding b;
+    b.cType = SQL_C_CHAR;
+    b.sqlType = conn_.typeless_ ? SQLSMALLINT(SQL_VARCHAR) : sqlType;
+    b.size = conn_.typeless_ ? stableSize(SQL_VARCHAR, 0, p.narrow.size()) : size;
+    b.digits = digits;
+    if (isDateType(b.sqlType)) {
         // A date-time's size counts its characters, fraction included.
         size_t point = text.find('.');
-        digits = point == std::string::npos ? 0 : SQLSMALLINT(text.size() - point - 1);
-        targetSize = std::max<SQLULEN>(targetSize, text.size());
+        b.digits = point == std::string::npos ? 0 : SQLSMALLINT(text.size() - point - 1);
+        b.size = std::max<SQLULEN>(b.size, text.size());
     }
-    check(SQLBindParameter(stmt_, SQLUSMALLINT(index), SQL_PARAM_INPUT, SQL_C_CHAR, target,
-                           targetSize, digits, p->narrow.data(), p->indicator, &p->indicator),
-          SQL_HANDLE_STMT, stmt_);
+    b.data = p.narrow.data();
+    b.bufLen = SQLLEN(p.narrow.capacity());
+    apply(index, p, b);
 }
 
 void Statement::execute() {

@@ -193,6 +193,8 @@ class Statement {
 
     struct Param;
     struct Binding;
+    Param& param(int index);
+    void apply(int index, Param& p, const Binding& b);
     void bindText(Param& p, const std::string& s, Binding& b) const;
     void bindNumber(Param& p, double d, Binding& b) const;
     void bindDate(Param& p, const std::string& iso, Binding& b) const;
@@ -204,6 +206,16 @@ class Statement {
     bool drained_ = false;
     SQLLEN count_ = -1;
     std::vector<ColumnInfo> columns_;
+    // How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
+    struct Binding {
+        SQLSMALLINT cType = SQL_C_CHAR;
+        SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLPOINTER data = nullptr;
+        SQLLEN bufLen = 0;
+        bool operator==(const Binding&) const = default;
+    };
     struct Param {
         std::u16string wide;
         std::string narrow;
@@ -211,6 +223,8 @@ class Statement {
         long long integer = 0;
         SQL_TIMESTAMP_STRUCT stamp{};
         SQLLEN indicator = 0;
+        Binding last;  // as the driver was last told
+        bool bound = false;
     };
     std::vector<std::unique_ptr<Param>> params_;
 };
@@ -218,6 +232,10 @@ class Statement {
 // Whether a diagnostic's text, vendor tags and all, comes through one of SQL Server's drivers
 // (FreeTDS, Microsoft's), whose native codes are the server's own error numbers.
 bool sqlServerDiagnostic(std::string_view message);
+
+// SQLBindParameter calls made by this process so far: a statement run for many rows binds
+// its parameters once, not once a row.
+std::size_t parameterBindings();
 
 // Throws KorError built from the diagnostics of handle when rc is not a success.
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context = {});

@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "migration/plan.h"
+#include "settings/odbc.h"
 #include "tests/migration/fixture.h"
 
 namespace kordb::test {
@@ -111,6 +112,39 @@ TEST_P(Batches, GiveWhatOneLookUpARowGives) {
         EXPECT_FALSE(byRow.journal.empty() && byRow.boxes.empty());
     }
     form.rowByRow = false;
+}
+
+TEST_P(Batches, ParametersAreBoundOnceAStatementWhateverTheRows) {
+    // Texts of every length, empty cells among them, numbers and dates: the same
+    // declarations serve every row, so a longer sheet binds no more often.
+    auto sheet = [](int rows) {
+        Sheet s{"KINV_MT_ITEM", itemHeader(), {}};
+        for (int i = 0; i < rows; ++i) {
+            Cells c = {{"ItemCode", str("R" + std::to_string(i))},
+                       {"ItemName", str(std::string(size_t(1 + i * 7 % 60), 'n'))},
+                       {"BasedUnitPrice", i % 3 ? num(i * 1.25) : kEmpty},
+                       {"PluCode", i % 2 ? str("P" + std::to_string(i)) : kEmpty}};
+            s.rows.push_back(std::move(c));
+        }
+        return s;
+    };
+    std::size_t counts[2] = {};
+    for (int pass = 0; pass < 2; ++pass) {
+        // Every row twice: inserted, then updated.
+        for (int again = 0; again < 2; ++again) {
+            workbook({sheet(pass ? 40 : 8)});
+            choose("KINV_MT_ITEM");
+            form.st.SheetName = "KINV_MT_ITEM";
+            ui.boxes.clear();
+            std::size_t before = odbc::parameterBindings();
+            MigrateItems(form);
+            ASSERT_TRUE(ui.boxes.empty()) << ui.allBoxes();
+            counts[pass] += odbc::parameterBindings() - before;
+        }
+        exec("DELETE FROM KINV_MT_PLU; DELETE FROM KINV_MT_ITEM");
+    }
+    EXPECT_GT(counts[0], 0u);
+    EXPECT_EQ(counts[1], counts[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Batches, ::testing::Values(Engine::Sqlite, Engine::Postgres),
