@@ -30,7 +30,9 @@ using namespace kordb;
 namespace fs = std::filesystem;
 using bench::BenchOperator;
 using bench::Clock;
+using bench::count;
 using bench::DelayRelay;
+using bench::execScript;
 using std::chrono::microseconds;
 
 namespace {
@@ -45,25 +47,6 @@ void run(const std::string& cmd) {
 std::string slurp(const fs::path& p) {
     std::ifstream in(p);
     return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-void execScript(odbc::Connection& c, const std::string& text) {
-    std::string body;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("--", 0) != 0) body += line + "\n";
-    std::istringstream parts(body);
-    for (std::string s; std::getline(parts, s, ';');) {
-        if (s.find_first_not_of(" \n\t") == std::string::npos) continue;
-        odbc::Statement st(c);
-        st.execDirect(s);
-    }
-}
-
-long count(odbc::Connection& c, const std::string& table) {
-    odbc::Statement st(c);
-    st.execDirect("SELECT COUNT(*) FROM " + table);
-    return long(st.fetchAll().at(0).at(0).toNumber());
 }
 
 // The median of single "SELECT 1" round trips, and the relay's turns per statement.

@@ -29,7 +29,9 @@ using namespace kordb;
 namespace fs = std::filesystem;
 using bench::BenchOperator;
 using bench::Clock;
+using bench::count;
 using bench::cpuSeconds;
+using bench::execScript;
 
 namespace {
 
@@ -46,25 +48,6 @@ std::unique_ptr<odbc::Connection> connect(const std::string& database) {
                 assembleConnectionString("kordb-pass", "kordb", database, "KordbPg"))),
             10);
     return c;
-}
-
-void execScript(odbc::Connection& c, const std::string& text) {
-    std::string body;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("--", 0) != 0) body += line + "\n";
-    std::istringstream parts(body);
-    for (std::string s; std::getline(parts, s, ';');) {
-        if (s.find_first_not_of(" \n\t") == std::string::npos) continue;
-        odbc::Statement st(c);
-        st.execDirect(s);
-    }
-}
-
-long count(odbc::Connection& c, const std::string& table) {
-    odbc::Statement st(c);
-    st.execDirect("SELECT COUNT(*) FROM " + table);
-    return long(st.fetchAll().at(0).at(0).toNumber());
 }
 
 // Round trips of a trivial statement over the connection the migration uses: wall time,

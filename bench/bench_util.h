@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/operator.h"
+#include "settings/odbc.h"
 
 namespace kordb::bench {
 
@@ -85,5 +87,25 @@ class BenchOperator : public Operator {
         return std::nullopt;
     }
 };
+
+// Runs an SQL script of ";"-separated statements, "--" comment lines left out.
+inline void execScript(odbc::Connection& c, const std::string& text) {
+    std::string body;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("--", 0) != 0) body += line + "\n";
+    std::istringstream parts(body);
+    for (std::string s; std::getline(parts, s, ';');) {
+        if (s.find_first_not_of(" \n\t") == std::string::npos) continue;
+        odbc::Statement st(c);
+        st.execDirect(s);
+    }
+}
+
+inline long count(odbc::Connection& c, const std::string& table) {
+    odbc::Statement st(c);
+    st.execDirect("SELECT COUNT(*) FROM " + table);
+    return long(st.fetchAll().at(0).at(0).toNumber());
+}
 
 }  // namespace kordb::bench

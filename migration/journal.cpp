@@ -497,7 +497,8 @@ JournalEntry entryOf(const Json& j, const JournalHeader& h) {
     const std::vector<std::string>& updatable = columnsUpdated(e.table);
     if (e.oldValues.size() != e.newValues.size())
         throw std::runtime_error("\"old\" and \"new\" name different columns");
-    for (const auto& [name, value] : e.newValues) {
+    for (const auto& column : e.newValues) {
+        const std::string& name = column.first;
         if (!member(e.oldValues, name))
             throw std::runtime_error("\"old\" and \"new\" name different columns");
         if (std::none_of(updatable.begin(), updatable.end(),
@@ -807,10 +808,9 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
                 return columns_.emplace_back(e.table, std::vector<std::string>()).second;
             }();
             for (const auto* list : {&e.oldValues, &e.newValues})
-                for (const auto& [name, value] : *list)
-                    if (std::none_of(columns.begin(), columns.end(),
-                                     [&](const std::string& c) { return c == name; }))
-                        columns.push_back(name);
+                for (const auto& column : *list)
+                    if (std::find(columns.begin(), columns.end(), column.first) == columns.end())
+                        columns.push_back(column.first);
         } catch (const std::runtime_error& e) {
             // A crash while the last line was written leaves it cut short.
             if (!ended && header) break;

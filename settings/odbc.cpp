@@ -195,6 +195,18 @@ bool isIntegerType(SQLSMALLINT t) {
            t == SQL_BIT;
 }
 
+// Catalogs keep names as the engine folded them: a name as written, then upper-cased, then
+// lower-cased.
+std::vector<std::string> catalogNames(const std::string& table) {
+    std::vector<std::string> names = {table};
+    std::string lower = table;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    for (const std::string& t : {toUpper(table), lower})
+        if (std::find(names.begin(), names.end(), t) == names.end()) names.push_back(t);
+    return names;
+}
+
 // Columns the engine fills itself, which report NOT NULL without a default: identities, row
 // versions, computed columns (SQL Server's drivers add SS_IS_COMPUTED and SS_IS_IDENTITY to
 // the catalog's columns).
@@ -331,15 +343,7 @@ std::string Connection::driverVersion() {
 
 std::vector<std::string> Connection::primaryKey(const std::string& table) {
     // Catalogs store names as the engine folded them: try the name as written, then folded.
-    std::vector<std::string> tries = {table};
-    std::string lower = table, upper = table;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return std::toupper(c); });
-    if (lower != table) tries.push_back(lower);
-    if (upper != table) tries.push_back(upper);
-    for (const std::string& name : tries) {
+    for (const std::string& name : catalogNames(table)) {
         Statement st(*this);
         try {
             st.primaryKeys(name);
@@ -363,13 +367,7 @@ std::vector<std::string> Connection::primaryKey(const std::string& table) {
 std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
     // SQLColumns result columns (1-based): 2 schema, 3 table, 4 column, 5 data type, 6 type
     // name, 7 column size, 9 decimal digits, 11 nullable, 13 default.
-    std::vector<std::string> tries = {table};
-    std::string lower = table;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    for (const std::string& t : {toUpper(table), lower})
-        if (std::find(tries.begin(), tries.end(), t) == tries.end()) tries.push_back(t);
-    for (const std::string& name : tries) {
+    for (const std::string& name : catalogNames(table)) {
         Statement st(*this);
         try {
             st.catalogColumns(name);
@@ -408,13 +406,7 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
 std::vector<IndexMeta> Connection::indexesOf(const std::string& table) {
     // SQLStatistics result columns (1-based): 3 table, 4 non-unique, 6 index name, 7 type,
     // 8 position in the index, 9 column.
-    std::vector<std::string> tries = {table};
-    std::string lower = table;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    for (const std::string& t : {toUpper(table), lower})
-        if (std::find(tries.begin(), tries.end(), t) == tries.end()) tries.push_back(t);
-    for (const std::string& name : tries) {
+    for (const std::string& name : catalogNames(table)) {
         Statement st(*this);
         try {
             st.statistics(name);

@@ -292,6 +292,8 @@ std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& 
         if (sqlite3_exec(db, ddl.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
             std::string msg = err ? err : "unknown fault";
             sqlite3_free(err);
+            // The reader's own message names the sheet and the workbook already.
+            if (msg.rfind("Worksheet '", 0) == 0) throw KorError(errnum::kUnspecified, msg);
             throw KorError(errnum::kUnspecified, "Worksheet '" + name + "' cannot be read: " + msg);
         }
         out += "temp." + table;

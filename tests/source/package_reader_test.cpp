@@ -16,8 +16,11 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "core/errors.h"
 #include "source/cells.h"
 #include "source/workbook.h"
+#include "source/worksheet.h"
+#include "tests/support/test_env.h"
 
 namespace kordb {
 namespace {
@@ -587,6 +590,31 @@ TEST(PackageReader, TellsOtherPackagesApart) {
 }
 
 // ---- Damage ----
+
+TEST(PackageReader, DamageFoundWhenASheetIsReadIsNamedOnce) {
+    // The string table ends inside a string: the workbook opens, its sheet does not.
+    Parts parts = ooxmlParts(
+        Book{{worksheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")}, "<si/>"});
+    for (auto& [name, data] : parts)
+        if (name == "xl/sharedStrings.xml")
+            data = xmlPart(std::string("<sst xmlns=\"") + kSml + "\"><si><t>ItemCode");
+    fs::path file = test::scratchDir("package-damage") / "d.xlsx";
+    std::ofstream(file, std::ios::binary) << zipOf(parts);
+    auto book = std::make_shared<Workbook>(file.string());
+    std::string message;
+    try {
+        SheetRecordset rs(book, "SELECT * FROM [S1$]");
+    } catch (const KorError& e) {
+        message = e.what();
+    }
+    EXPECT_EQ(message.rfind("Worksheet 'S1' of workbook '" + file.string() +
+                                "' cannot be read: it is damaged: ",
+                            0),
+              0u)
+        << message;
+    EXPECT_EQ(message.find("cannot be read", message.find("cannot be read") + 1), std::string::npos)
+        << message;
+}
 
 TEST(PackageReader, MalformedXmlNamesThePartAndPlace) {
     const struct {
