@@ -66,7 +66,26 @@ class Batches : public MigrationTest {
 
 TEST_P(Batches, GiveWhatOneLookUpARowGives) {
     const Cells nameless = {{"ItemName", str("Nameless")}};
+    // Sheets of several batches: keys repeated across a batch's edge, a stored key in another
+    // form at the edge, and a row failing first in its batch.
+    auto many = [](const std::string& column, int count, std::map<int, Cells> at) {
+        std::vector<Cells> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(at.count(i) ? at[i] : Cells{{column, str("B" + std::to_string(i))}});
+        return rows;
+    };
     const Sheet sheets[] = {
+        {"KINV_MT_ITEM", itemHeader(),
+         many("ItemCode", 1050,
+              {{498, {{"ItemCode", str("b10")}}},
+               {499, {{"ItemCode", str("AI03 ")}}},
+               {500, {{"ItemCode", str("B10")}, {"ItemName", str("Again")}}},
+               {501, {{"ItemCode", str("B499")}}},
+               {1000, {{"ItemCode", str("ai03")}}}})},
+        {"KINV_MT_ITEM", itemHeader(), many("ItemCode", 560, {{500, nameless}})},
+        {"KLED_MT_DEBTOR", debtorHeader("Debtor"),
+         many("DebtorCode", 1010,
+              {{499, {{"DebtorCode", str(" b3")}}}, {500, {{"DebtorCode", str("d1")}}}})},
         {"KINV_MT_ITEM",
          itemHeader(),
          {{{"ItemCode", str("N1")}, {"ItemName", str("New")}, {"PluCode", str("P1")}},
