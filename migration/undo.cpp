@@ -229,12 +229,18 @@ std::string otherDestination(const JournalHeader& h, odbc::Connection& conn,
 }
 
 void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
+    struct Catalog {
+        std::vector<odbc::ColumnMeta> columns;
+        std::vector<std::string> key;
+    };
+    std::map<std::string, Catalog> catalogs;
     for (const auto& [table, columns] : journal.columnsNamed()) {
         std::vector<odbc::ColumnMeta> catalog = conn.columnsOf(table);
         if (catalog.empty())
             throw KorError(errnum::kBadFormat, "The undo journal \"" + pathToUtf8(journal.path()) +
                                                    "\" names table " + table +
                                                    ", which the destination does not have.");
+        catalogs[table] = {catalog, conn.primaryKey(table)};
         for (const std::string& c : columns)
             if (std::none_of(catalog.begin(), catalog.end(),
                              [&](const odbc::ColumnMeta& m) { return equalsNoCase(m.name, c); }))
@@ -242,6 +248,26 @@ void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
                                                        pathToUtf8(journal.path()) +
                                                        "\" names column " + c + " of " + table +
                                                        ", which the destination does not have.");
+    }
+    // An insert's line holds the whole row its run stored, so that undo can tell it unchanged;
+    // a line with less would have a row deleted whatever it holds.
+    Value ignored;
+    for (size_t i = 0; i < journal.size(); ++i) {
+        JournalEntry e = journal.entry(i);
+        if (e.op != JournalEntry::Op::Insert) continue;
+        const Catalog& c = catalogs[e.table];
+        for (const odbc::ColumnMeta& m : c.columns) {
+            bool inKey = std::any_of(c.key.begin(), c.key.end(),
+                                     [&](const std::string& k) { return equalsNoCase(k, m.name); });
+            if (!knownWhenLeftOut(m, inKey, ignored)) continue;
+            if (std::none_of(e.newValues.begin(), e.newValues.end(),
+                             [&](const auto& v) { return equalsNoCase(v.first, m.name); }))
+                throw KorError(errnum::kBadFormat,
+                               "The undo journal \"" + pathToUtf8(journal.path()) + "\" (line " +
+                                   std::to_string(e.line) + ") inserts a row of " + e.table +
+                                   " without its column " + m.name +
+                                   ": whether the row changed since cannot be told.");
+        }
     }
 }
 
