@@ -58,6 +58,15 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return compareNoCase(a, b) == 0;
 }
 
+std::string foldCase(std::string_view s) {
+    if (isAscii(s)) {
+        std::string r(s);
+        for (char& c : r) c = asciiLower(c);
+        return r;
+    }
+    return q(s).toCaseFolded().toStdString();
+}
+
 std::u16string toUtf16(std::string_view utf8) {
     QString s = q(utf8);
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size()));

@@ -17,6 +17,8 @@ inline std::string trimUpper(std::string_view s) {
 }
 // Equality of names without regard to letter case.
 bool equalsNoCase(std::string_view a, std::string_view b);
+// s with its letter case folded: equal for texts equalsNoCase takes for equal.
+std::string foldCase(std::string_view s);
 // Three-way comparison without regard to letter case.
 int compareNoCase(std::string_view a, std::string_view b);
 

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "core/tables.h"
@@ -30,6 +31,8 @@ namespace {
 constexpr uintmax_t kMaxJournalBytes = uintmax_t(2) << 30;
 constexpr size_t kMaxLineBytes = size_t(64) << 20;
 constexpr int kMaxDepth = 8;
+// More than any engine lets a table have (SQL Server 1,024, PostgreSQL 1,600).
+constexpr size_t kMaxColumns = 4096;
 
 // ---- writing --------------------------------------------------------------------------------
 
@@ -229,6 +232,9 @@ class Parser {
                 ++i_;
                 return j;
             }
+            // Names as equalsNoCase tells them apart: a line of many members is checked in
+            // time that grows with its length only.
+            std::unordered_set<std::string> folded;
             for (;;) {
                 space();
                 if (i_ >= s_.size() || s_[i_] != '"') fail("a member name is missing");
@@ -236,8 +242,7 @@ class Parser {
                 space();
                 if (i_ >= s_.size() || s_[i_++] != ':') fail("\":\" is missing");
                 // Two values for one name: which one was meant cannot be told.
-                for (const auto& m : j.members)
-                    if (equalsNoCase(m.first, name)) fail("\"" + name + "\" is given twice");
+                if (!folded.insert(foldCase(name)).second) fail("\"" + name + "\" is given twice");
                 j.members.push_back({std::move(name), value(depth + 1)});
                 space();
                 if (i_ >= s_.size()) fail("the line ends early");
@@ -497,15 +502,17 @@ JournalEntry entryOf(const Json& j, const JournalHeader& h) {
     const std::vector<std::string>& updatable = columnsUpdated(e.table);
     if (e.oldValues.size() != e.newValues.size())
         throw std::runtime_error("\"old\" and \"new\" name different columns");
+    // The columns a migration changes first: they bound the pairing of old and new.
     for (const auto& column : e.newValues) {
         const std::string& name = column.first;
-        if (!member(e.oldValues, name))
-            throw std::runtime_error("\"old\" and \"new\" name different columns");
         if (std::none_of(updatable.begin(), updatable.end(),
                          [&](const std::string& u) { return equalsNoCase(u, name); }))
             throw std::runtime_error("column \"" + name + "\" of " + e.table +
                                      " is not one a migration changes");
     }
+    for (const auto& column : e.newValues)
+        if (!member(e.oldValues, column.first))
+            throw std::runtime_error("\"old\" and \"new\" name different columns");
     return e;
 }
 
@@ -602,18 +609,14 @@ void appendHead(Out& out, long seq, long sheetRow, const char* op, DestTable& t,
     appendValue(out, key);
 }
 
-// Whether the row an insert leaves behind can be told for column m when the insert does not
-// assign it: its literal default, or NULL where it has none. The engine fills the others
-// itself (identities, row versions, computed columns, defaults made by functions), and so
-// would a key the insert leaves out.
-bool predictable(const odbc::ColumnMeta& m, bool inKey, Value& value) {
+}  // namespace
+
+bool knownWhenLeftOut(const odbc::ColumnMeta& m, bool inKey, Value& value) {
     if (inKey) return false;
     value = defaultValue(m);
     if (!value.isNull()) return true;
     return m.nullable && !m.hasDefault;
 }
-
-}  // namespace
 
 void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     if (!file_) open();
@@ -646,9 +649,9 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
                 appendMember(out, t.spelledName(i));
                 appendValue(out, storedForm(meta[size_t(i)], a->second));
                 ++a;
-            } else if (predictable(meta[size_t(i)],
-                                   std::find(primary.begin(), primary.end(), i) != primary.end(),
-                                   v)) {
+            } else if (knownWhenLeftOut(
+                           meta[size_t(i)],
+                           std::find(primary.begin(), primary.end(), i) != primary.end(), v)) {
                 appendMember(out, t.spelledName(i));
                 appendValue(out, v);
             }
@@ -732,7 +735,9 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
     long number = 0;
     std::uint64_t offset = 0;
     bool header = false, ended = false, outcomeDue = false;
-    long lastSeq = 0;
+    long lastSeq = 0, lastRow = 0, writesOfRow = 0;
+    // Each table's names as named, for the check against the catalogue.
+    std::vector<std::unordered_set<std::string>> named;
     for (;;) {
         std::uint64_t at = offset;
         try {
@@ -798,19 +803,31 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
             JournalEntry e = entryOf(doc, header_);
             if (e.seq != lastSeq + 1) throw std::runtime_error("\"seq\" is out of order");
             lastSeq = e.seq;
+            // A worksheet row writes each of its sheet's tables once at most; undo holds a
+            // row's writes together.
+            writesOfRow = e.row > 0 && e.row == lastRow ? writesOfRow + 1 : 1;
+            lastRow = e.row;
+            if (writesOfRow > long(tablesOfSheet(header_.sheet).size()))
+                throw std::runtime_error("row " + std::to_string(e.row) +
+                                         " has more writes than a migration makes");
             offsets_.push_back(at);
             lines_.push_back(std::uint32_t(number));
             outcomes_.push_back(JournalEntry::Outcome::Unknown);
             outcomeDue = header_.version >= 2;
-            auto& columns = [&]() -> std::vector<std::string>& {
-                for (auto& [t, c] : columns_)
-                    if (t == e.table) return c;
-                return columns_.emplace_back(e.table, std::vector<std::string>()).second;
-            }();
+            size_t t = 0;
+            while (t < columns_.size() && columns_[t].first != e.table) ++t;
+            if (t == columns_.size()) {
+                columns_.emplace_back(e.table, std::vector<std::string>());
+                named.emplace_back();
+            }
             for (const auto* list : {&e.oldValues, &e.newValues})
-                for (const auto& column : *list)
-                    if (std::find(columns.begin(), columns.end(), column.first) == columns.end())
-                        columns.push_back(column.first);
+                for (const auto& [name, value] : *list)
+                    if (named[t].insert(name).second) {
+                        if (named[t].size() > kMaxColumns)
+                            throw std::runtime_error("it names more columns of " + e.table +
+                                                     " than any table has");
+                        columns_[t].second.push_back(name);
+                    }
         } catch (const std::runtime_error& e) {
             // A crash while the last line was written leaves it cut short.
             if (!ended && header) break;

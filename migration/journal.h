@@ -27,6 +27,7 @@
 
 #include "core/files.h"
 #include "core/value.h"
+#include "settings/odbc.h"
 
 namespace kordb {
 
@@ -137,6 +138,12 @@ class JournalReader {
     std::vector<JournalEntry::Outcome> outcomes_;
     std::vector<std::pair<std::string, std::vector<std::string>>> columns_;
 };
+
+// Whether the row an insert leaves behind can be told for column m when the insert does not
+// assign it, and so is on the insert's line: its literal default (value), or NULL where it has
+// none. The engine fills the others itself (identities, row versions, computed columns,
+// defaults made by functions), and so would a key (inKey) the insert leaves out.
+bool knownWhenLeftOut(const odbc::ColumnMeta& m, bool inKey, Value& value);
 
 // Local date and time now: "yyyymmdd-hhmmss" for file names, ISO 8601 otherwise.
 std::string localStamp(bool forFileName);

@@ -174,10 +174,17 @@ void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     DestTable items(f.st.DestConn.get(), f.st.TableName, table::kItemKey);
     DestTable plus(f.st.DestConn.get(), table::kPlu, table::kItemKey);
     KeysAhead ahead(f, "ItemCode", false);
+    // A trigger on the item table may write the PLU table: its rows are then looked up after
+    // the item is stored, each on its own.
+    const bool pluAhead = !f.rowByRow && f.st.DestConn && f.st.DestConn->isOpen() &&
+                          !f.st.DestConn->mayHaveTriggers(f.st.TableName);
     long sheetRow = 1;
     for (; !sheet.eof(); sheet.moveNext()) {
         ++sheetRow;
-        ahead.before(sheetRow, {&items, &plus});
+        if (pluAhead)
+            ahead.before(sheetRow, {&items, &plus});
+        else
+            ahead.before(sheetRow, {&items});
         const Value code = sheet.field("ItemCode");
         // The look-ups take the code exactly as read; only a new item row gets it tidied.
         f.st.DestSQL = items.lookupSql();

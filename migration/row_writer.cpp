@@ -235,6 +235,11 @@ void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQ
         }
         for (size_t i = 0; i < n; ++i) {
             const std::string& key = distinct[at + i];
+            // Beyond ASCII a collation may fold more than case (accents, widths): such a key
+            // gets a look-up of its own.
+            if (std::any_of(key.begin(), key.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+                continue;
             // Another row the engine may have taken for this key: which one it would give a
             // look-up of its own cannot be told here.
             auto group = textsByLoose.find(loose(key));

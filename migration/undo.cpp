@@ -33,6 +33,7 @@ class Undo {
         : conn_(conn),
           options_(options),
           rolledBack_(journal.header().atomic && !journal.committed()),
+          version_(journal.header().version),
           journal_(journal.path().parent_path(), pathToUtf8(journal.path().stem()) + "_UNDO_",
                    headerOf(conn, journal)) {}
 
@@ -144,6 +145,11 @@ class Undo {
         d.table = &t;
         d.rows = t.lookupAll(en.key);
         size_t at = 0;
+        if (en.op == JournalEntry::Op::Insert && version_ < 2 && !d.rows.empty()) {
+            d.act = Decision::Act::Changed;
+            d.why = "a journal of an earlier release does not tell whether it changed since";
+            return d;
+        }
         if (en.op == JournalEntry::Op::Insert) {
             if (holding(t, d.rows, en.newValues, at)) {
                 d.act = Decision::Act::Delete;
@@ -203,6 +209,7 @@ class Undo {
     odbc::Connection& conn_;
     const UndoOptions& options_;
     const bool rolledBack_;  // an atomic run that never committed stored nothing
+    const int version_;
     Journal journal_;
     UndoReport report_;
     std::vector<std::pair<bool, std::string>> lines_;
@@ -229,12 +236,18 @@ std::string otherDestination(const JournalHeader& h, odbc::Connection& conn,
 }
 
 void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
+    struct Catalog {
+        std::vector<odbc::ColumnMeta> columns;
+        std::vector<std::string> key;
+    };
+    std::map<std::string, Catalog> catalogs;
     for (const auto& [table, columns] : journal.columnsNamed()) {
         std::vector<odbc::ColumnMeta> catalog = conn.columnsOf(table);
         if (catalog.empty())
             throw KorError(errnum::kBadFormat, "The undo journal \"" + pathToUtf8(journal.path()) +
                                                    "\" names table " + table +
                                                    ", which the destination does not have.");
+        catalogs[table] = {catalog, conn.primaryKey(table)};
         for (const std::string& c : columns)
             if (std::none_of(catalog.begin(), catalog.end(),
                              [&](const odbc::ColumnMeta& m) { return equalsNoCase(m.name, c); }))
@@ -242,6 +255,28 @@ void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
                                                        pathToUtf8(journal.path()) +
                                                        "\" names column " + c + " of " + table +
                                                        ", which the destination does not have.");
+    }
+    // An insert's line holds the whole row its run stored, so that undo can tell it unchanged;
+    // a line with less would have a row deleted whatever it holds.
+    // An earlier release's journal holds the assigned columns only: its inserts are never
+    // deleted (see decide()).
+    Value ignored;
+    for (size_t i = 0; journal.header().version >= 2 && i < journal.size(); ++i) {
+        JournalEntry e = journal.entry(i);
+        if (e.op != JournalEntry::Op::Insert) continue;
+        const Catalog& c = catalogs[e.table];
+        for (const odbc::ColumnMeta& m : c.columns) {
+            bool inKey = std::any_of(c.key.begin(), c.key.end(),
+                                     [&](const std::string& k) { return equalsNoCase(k, m.name); });
+            if (!knownWhenLeftOut(m, inKey, ignored)) continue;
+            if (std::none_of(e.newValues.begin(), e.newValues.end(),
+                             [&](const auto& v) { return equalsNoCase(v.first, m.name); }))
+                throw KorError(errnum::kBadFormat,
+                               "The undo journal \"" + pathToUtf8(journal.path()) + "\" (line " +
+                                   std::to_string(e.line) + ") inserts a row of " + e.table +
+                                   " without its column " + m.name +
+                                   ": whether the row changed since cannot be told.");
+        }
     }
 }
 

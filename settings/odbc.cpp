@@ -489,6 +489,34 @@ std::string Connection::databaseIdentity() {
     return {};
 }
 
+bool Connection::mayHaveTriggers(const std::string& table) {
+    std::string sql;
+    if (dbmsName_.find("POSTGRES") != std::string::npos)
+        sql =
+            "SELECT COUNT(*) FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid WHERE NOT "
+            "t.tgisinternal AND lower(c.relname) = lower(?)";
+    else if (dbmsName_.find("SQL SERVER") != std::string::npos)
+        sql =
+            "SELECT COUNT(*) FROM sys.triggers t JOIN sys.tables c ON c.object_id = t.parent_id "
+            "WHERE c.name = ?";
+    else if (typeless_)
+        sql =
+            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ? "
+            "COLLATE NOCASE";
+    else
+        return true;
+    try {
+        Statement st(*this);
+        st.prepare(sql);
+        st.bind(1, Value::text(table));
+        st.execute();
+        auto rows = st.fetchAll();
+        return rows.empty() || rows[0].empty() || rows[0][0].toNumber() != 0;
+    } catch (const KorError&) {
+        return true;
+    }
+}
+
 Transaction::Transaction(Connection& conn) : conn_(conn) {
     conn_.setAutoCommit(false);
 }

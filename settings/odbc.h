@@ -102,6 +102,9 @@ class Connection {
     // database's broker id, the database file); empty when it offers none.
     std::string databaseIdentity();
 
+    // Whether writes to table may set off triggers; true where the engine does not say.
+    bool mayHaveTriggers(const std::string& table);
+
     // Autocommit off starts a transaction that lasts until commit or rollback.
     void setAutoCommit(bool on);
     void commit();

@@ -67,7 +67,30 @@ class Batches : public MigrationTest {
 
 TEST_P(Batches, GiveWhatOneLookUpARowGives) {
     const Cells nameless = {{"ItemName", str("Nameless")}};
+    // Sheets of several batches: keys repeated across a batch's edge, a stored key in another
+    // form at the edge, and a row failing first in its batch.
+    auto many = [](const std::string& column, int count, std::map<int, Cells> at) {
+        std::vector<Cells> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(at.count(i) ? at[i] : Cells{{column, str("B" + std::to_string(i))}});
+        return rows;
+    };
     const Sheet sheets[] = {
+        {"KINV_MT_ITEM", itemHeader(),
+         many("ItemCode", 1050,
+              {{498, {{"ItemCode", str("b10")}}},
+               {499, {{"ItemCode", str("AI03 ")}}},
+               {500, {{"ItemCode", str("B10")}, {"ItemName", str("Again")}}},
+               {501, {{"ItemCode", str("B499")}}},
+               {1000, {{"ItemCode", str("ai03")}}}})},
+        {"KINV_MT_ITEM", itemHeader(), many("ItemCode", 560, {{500, nameless}})},
+        {"KLED_MT_DEBTOR", debtorHeader("Debtor"),
+         many("DebtorCode", 1010,
+              {{7, {{"DebtorCode", str("Q'1")}}},
+               {8, {{"DebtorName", str("No code")}}},
+               {9, {{"DebtorCode", str("q'1 ")}}},
+               {499, {{"DebtorCode", str(" b3")}}},
+               {500, {{"DebtorCode", str("d1")}}}})},
         {"KINV_MT_ITEM",
          itemHeader(),
          {{{"ItemCode", str("N1")}, {"ItemName", str("New")}, {"PluCode", str("P1")}},
@@ -111,6 +134,37 @@ TEST_P(Batches, GiveWhatOneLookUpARowGives) {
         EXPECT_EQ(batched.plan, byRow.plan);
         EXPECT_FALSE(byRow.journal.empty() && byRow.boxes.empty());
     }
+    form.rowByRow = false;
+}
+
+TEST_P(Batches, TriggerWritingThePluTableIsSeenByEveryRow) {
+    // A back office's own rule: every new item gets a PLU row of its own.
+    odbc::Statement st(*form.st.DestConn);
+    if (isPostgres()) {
+        st.execDirect(
+            "CREATE FUNCTION mkplu() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN INSERT INTO "
+            "KINV_MT_PLU (ItemCode, PluCode) VALUES (NEW.ItemCode, 'T'); RETURN NEW; END $$");
+        st.execDirect(
+            "CREATE TRIGGER mkplu AFTER INSERT ON KINV_MT_ITEM FOR EACH ROW EXECUTE FUNCTION "
+            "mkplu()");
+    } else {
+        st.execDirect(
+            "CREATE TRIGGER mkplu AFTER INSERT ON KINV_MT_ITEM BEGIN INSERT INTO KINV_MT_PLU "
+            "(ItemCode, PluCode) VALUES (new.ItemCode, 'T'); END");
+    }
+    const Sheet sheet = {"KINV_MT_ITEM",
+                         itemHeader(),
+                         {{{"ItemCode", str("B0")}, {"PluCode", str("P0")}},
+                          {{"ItemCode", str("B1")}, {"PluCode", str("P1")}}}};
+    Result byRow = run(sheet, true);
+    Result batched = run(sheet, false);
+    EXPECT_EQ(batched.tables, byRow.tables);
+    EXPECT_EQ(batched.journal, byRow.journal);
+    EXPECT_EQ(byRow.tables[1], (Rows{{"AI03", "P0", "ACTIVE"},
+                                     {"AI03", "P0", "ACTIVE"},
+                                     {"AI03", "T", "ACTIVE"},
+                                     {"B0", "P0", "ACTIVE"},
+                                     {"B1", "P1", "ACTIVE"}}));
     form.rowByRow = false;
 }
 

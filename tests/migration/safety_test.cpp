@@ -347,6 +347,8 @@ TEST_P(Safety, JournalOfAnythingButThisRunIsRefusedBeforeAnythingRuns) {
     const std::string text = readFile(journal);
     const auto stored = dump();
 
+    std::string wide;
+    for (int i = 0; i < 100000; ++i) wide += "\"c" + std::to_string(i) + "\":1,";
     // Each edit, and the refusal it meets (empty: the journal is still taken).
     struct Case {
         std::string pattern, replacement, refusal;
@@ -369,6 +371,12 @@ TEST_P(Safety, JournalOfAnythingButThisRunIsRefusedBeforeAnythingRuns) {
         {R"("key":"B2","new":\{)", R"("key":"B2","new":{"Bogus":1,)",
          "names column Bogus of KINV_MT_ITEM, which the destination does not have"},
         {R"("workbook":"book.xls")", R"("workbook":"../../../etc/x")", ""},
+        // Less than the whole row: the row would be deleted whatever it holds now.
+        {R"("key":"B2","new":\{.*\}\})", R"("key":"B2","new":{"ItemCode":"B2"}})",
+         "without its column"},
+        {R"("row":3)", R"("row":2)", "row 2 has more writes than a migration makes"},
+        // Read in time that grows with the line's length only.
+        {R"("key":"B2","new":\{)", R"("key":"B2","new":{)" + wide, "than any table has"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern + " -> " + c.replacement);
