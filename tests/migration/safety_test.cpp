@@ -175,6 +175,22 @@ TEST_P(Safety, PlanDescribesEveryRowAndWritesNothing) {
     }
 }
 
+TEST_P(Safety, PlanShowsOldValuesAsStored) {
+    exec(
+        "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, BasedUnitPrice, DateCreated) VALUES "
+        "('G7', 'Old', 12345678.1234, '2020-01-02 03:04:05.678')");
+    sheet("KINV_MT_ITEM", itemHeader(),
+          {{{"ItemCode", str("G7")}, {"ItemName", str("Old")}, {"BasedUnitPrice", num(1)}}});
+    Lines lines;
+    PlanCounts counts;
+    ASSERT_TRUE(PlanMigration(
+        form, [&](const std::string& l) { lines.push_back(l); }, counts));
+    ASSERT_EQ(lines.size(), 1u);
+    for (const char* shown :
+         {"BasedUnitPrice: 12345678.1234 -> 1;", "DateCreated: 2020-01-02T03:04:05.678 -> "})
+        EXPECT_NE(lines[0].find(shown), std::string::npos) << lines[0];
+}
+
 TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailure) {
     exec(
         "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName, AppCode, BasedUnitPrice, DateCreated, "
