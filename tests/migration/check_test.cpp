@@ -14,9 +14,6 @@ namespace {
 using Cells = std::map<std::string, std::string>;
 using Lines = std::vector<std::string>;
 
-const char* const kTables[] = {"KINV_MT_ITEM", "KINV_MT_PLU", "KINV_MT_CLASS", "KLED_MT_DEBTOR",
-                               "KLED_MT_CREDITOR"};
-
 std::string replaced(std::string ddl, const std::string& from, const std::string& to) {
     size_t at = ddl.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -31,15 +28,6 @@ std::string joined(const Lines& lines) {
 
 class Check : public MigrationTest {
   protected:
-    std::vector<Rows> dump() {
-        std::vector<Rows> all;
-        for (const char* t : kTables) {
-            Rows r = rows(std::string("SELECT * FROM ") + t);
-            std::sort(r.begin(), r.end());
-            all.push_back(std::move(r));
-        }
-        return all;
-    }
     // A connection as user, whose password is the suite's.
     std::unique_ptr<odbc::Connection> connectAs(const std::string& user) {
         auto c = std::make_unique<odbc::Connection>();

@@ -1,5 +1,6 @@
 #include "tests/migration/fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -171,6 +172,17 @@ std::string MigrationTest::one(const std::string& sql) {
            << "box \"" << b.text << "\" titled \"" << b.title << "\", icon " << iconName(b.icon)
            << (b.buttons == Buttons::Ok ? ", OK" : ", Yes/No") << "; expected \"" << text
            << "\" titled \"" << title << "\", icon " << iconName(icon);
+}
+
+std::vector<Rows> MigrationTest::dump() {
+    std::vector<Rows> all;
+    for (const char* t :
+         {"KINV_MT_ITEM", "KINV_MT_PLU", "KINV_MT_CLASS", "KLED_MT_DEBTOR", "KLED_MT_CREDITOR"}) {
+        Rows r = rows(std::string("SELECT * FROM ") + t);
+        std::sort(r.begin(), r.end());
+        all.push_back(std::move(r));
+    }
+    return all;
 }
 
 }  // namespace kordb::test

@@ -58,6 +58,8 @@ class MigrationTest : public ::testing::TestWithParam<Engine> {
     void recreate(const std::string& table, const std::function<std::string(std::string)>& edit);
     Rows rows(const std::string& sql) { return query(dest, sql); }
     std::string one(const std::string& sql);
+    // Every row of the five tables, every column, each table in one order.
+    std::vector<Rows> dump();
     bool isPostgres() const { return GetParam() == Engine::Postgres; }
 
     std::filesystem::path dir;

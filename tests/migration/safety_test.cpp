@@ -25,8 +25,6 @@ using Lines = std::vector<std::string>;
 
 const std::vector<std::string> kClassHeader = {"ClassCode", "ClassName", "ClassTypeCode",
                                                "AppCode"};
-const char* const kTables[] = {"KINV_MT_ITEM", "KINV_MT_PLU", "KINV_MT_CLASS", "KLED_MT_DEBTOR",
-                               "KLED_MT_CREDITOR"};
 
 class Safety : public MigrationTest {
   protected:
@@ -35,16 +33,6 @@ class Safety : public MigrationTest {
         form.st.WorkbookTitle = "book.xls";
     }
 
-    // Every row of every table, every column, in one order.
-    std::vector<Rows> dump() {
-        std::vector<Rows> all;
-        for (const char* t : kTables) {
-            Rows r = rows(std::string("SELECT * FROM ") + t);
-            std::sort(r.begin(), r.end());
-            all.push_back(std::move(r));
-        }
-        return all;
-    }
     std::set<std::string> files() {
         std::set<std::string> names;
         for (const auto& e : fs::recursive_directory_iterator(dir))
