@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "tests/cli/cli_support.h"
 
@@ -122,6 +124,67 @@ TEST_F(SafetyCli, PlanMigrateAtomicAndUndoWithTheirStatuses) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(items(), c.rows);
     }
+}
+
+// What the driver manager's trace shows of each parameter a whole Start binds: text as wide
+// characters to a wide type, and no more bindings for more rows.
+TEST_F(SafetyCli, TheDriverSeesStableWideParameters) {
+    if (!postgresAvailable()) GTEST_SKIP() << "no test PostgreSQL server";
+    const char* sys = std::getenv("ODBCSYSINI");
+    ASSERT_NE(sys, nullptr);
+    const fs::path traced = dir / "traced";
+    fs::create_directories(traced);
+    // The driver manager takes a trace file's name of a hundred characters at most.
+    const fs::path log = fs::temp_directory_path() / ("kordb-trace-" + std::to_string(::getpid()));
+    std::ofstream(traced / "odbcinst.ini")
+        << readFile(fs::path(sys) / "odbcinst.ini")
+        << "[ODBC]\nTrace=Yes\nTraceFile=" << log.string() << "\n";
+    struct Bindings {
+        size_t count = 0;
+        size_t narrowTypeForWideText = 0;
+    };
+    auto migrate = [&](int rows) {
+        Destination pg = freshPostgres("kordb_trace_" + std::to_string(rows));
+        execSql(pg, destinationDdl());
+        std::vector<Item> items;
+        for (int i = 0; i < rows; ++i)
+            items.push_back({T("R" + std::to_string(i)), T(std::string(size_t(1 + i % 40), 'n')),
+                             i % 2 ? T("P" + std::to_string(i)) : Null});
+        fs::path wb = book({itemSheet(items)});
+        fs::remove(log);
+        RunOptions o;
+        o.env.push_back({"ODBCSYSINI", traced.string()});
+        std::vector<std::string> args = {"migrate",    "--sheet",     "KINV_MT_ITEM", wb.string(),
+                                         "--yes",      "--no-verify", "--server",     pg.server,
+                                         "--database", pg.database,   "--user",       pg.user};
+        Outcome r = runCli(args, o, pg.password);
+        EXPECT_EQ(r.status, 0) << r.err;
+        Bindings b;
+        std::istringstream trace(readFile(log));
+        fs::remove(log);
+        bool inBind = false, wideC = false;
+        for (std::string line; std::getline(trace, line);) {
+            if (line.find("[SQLBindParameter.c]") != std::string::npos) {
+                inBind = line.find("][217]") != std::string::npos || !inBind;
+                continue;
+            }
+            if (!inBind) continue;
+            if (line.find("Param Number") != std::string::npos) ++b.count;
+            if (line.find("C Type = ") != std::string::npos)
+                wideC = line.find("SQL_C_WCHAR") != std::string::npos;
+            if (wideC && line.find("SQL Type = ") != std::string::npos &&
+                line.find("SQL_WCHAR") == std::string::npos &&
+                line.find("SQL_WVARCHAR") == std::string::npos &&
+                line.find("SQL_WLONGVARCHAR") == std::string::npos)
+                ++b.narrowTypeForWideText;
+            if (line.find("Exit:") != std::string::npos) inBind = false;
+        }
+        return b;
+    };
+    Bindings few = migrate(6), many = migrate(30);
+    EXPECT_GT(few.count, 0u);
+    EXPECT_EQ(many.count, few.count) << "bindings grow with the rows";
+    EXPECT_EQ(few.narrowTypeForWideText + many.narrowTypeForWideText, 0u);
 }
 
 }  // namespace
