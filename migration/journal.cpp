@@ -652,7 +652,8 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
             } else if (knownWhenLeftOut(
                            meta[size_t(i)],
                            std::find(primary.begin(), primary.end(), i) != primary.end(), v)) {
-                appendMember(out, t.spelledName(i));
+                // As the table names it: a line does not depend on what earlier rows assigned.
+                appendMember(out, t.columnName(i));
                 appendValue(out, v);
             }
         }
@@ -665,10 +666,12 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     out.put("}}\n");
     append(out.text());
     ++seq_;
+    ++unsettled_;
 }
 
 void Journal::recordOutcome(bool stored) noexcept {
-    if (!file_ || seq_ == 0) return;
+    if (!file_ || unsettled_ == 0) return;
+    unsettled_ = 0;
     Out out(line_);
     out.put(stored ? "{\"done\":" : "{\"failed\":");
     char* p = out.room(24);
@@ -699,6 +702,7 @@ void Journal::recordDelete(DestRecordset& rs) {
     out.put("}}\n");
     append(out.text());
     ++seq_;
+    ++unsettled_;
 }
 
 void Journal::discard() {
@@ -709,6 +713,7 @@ void Journal::discard() {
     fs::remove(path_, ec);
     path_.clear();
     seq_ = 0;
+    unsettled_ = 0;
 }
 
 // ---- reading --------------------------------------------------------------------------------
@@ -734,7 +739,8 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
     std::string text;
     long number = 0;
     std::uint64_t offset = 0;
-    bool header = false, ended = false, outcomeDue = false;
+    bool header = false, ended = false;
+    size_t settled = 0;  // the writes an outcome has been given to
     long lastSeq = 0, lastRow = 0, writesOfRow = 0;
     // Each table's names as named, for the check against the catalogue.
     std::vector<std::unordered_set<std::string>> named;
@@ -783,12 +789,15 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
             }
             if (const Json* done = doc.find("done"); done || doc.find("failed")) {
                 const char* name = done ? "done" : "failed";
+                // An outcome settles every write since the one before: a write of its own, or
+                // a batch's.
                 if (doc.members.size() != 1 || countMember(doc, name, true) != lastSeq ||
-                    !outcomeDue)
+                    settled == outcomes_.size() || header_.version < 2)
                     throw std::runtime_error("an outcome that follows no write of its own");
-                outcomes_.back() =
-                    done ? JournalEntry::Outcome::Stored : JournalEntry::Outcome::Failed;
-                outcomeDue = false;
+                std::fill(outcomes_.begin() + std::ptrdiff_t(settled), outcomes_.end(),
+                          done ? JournalEntry::Outcome::Stored : JournalEntry::Outcome::Failed);
+                settled = outcomes_.size();
+                if (!done) lastRow = 0;  // a row taken again after its batch failed writes anew
                 continue;
             }
             if (doc.find("committed")) {
@@ -813,7 +822,6 @@ JournalReader::JournalReader(const fs::path& file) : path_(file) {
             offsets_.push_back(at);
             lines_.push_back(std::uint32_t(number));
             outcomes_.push_back(JournalEntry::Outcome::Unknown);
-            outcomeDue = header_.version >= 2;
             size_t t = 0;
             while (t < columns_.size() && columns_[t].first != e.table) ++t;
             if (t == columns_.size()) {

@@ -6,7 +6,8 @@
 //   {"journal":"kordb undo","version":2,"workbook":..,"sheet":..,"dbms":..,"server":..,
 //    "database":..,"identity":..,"atomic":false,"started":"2024-05-01T10:00:00"}
 //   {"seq":1,"row":2,"op":"insert","table":..,"keyColumn":..,"key":..,"new":{column:value..}}
-//   {"done":1}                     (or {"failed":1}: the write was refused, nothing stored)
+//   {"done":1}                     (or {"failed":1}: refused, nothing stored; an outcome
+//                                  settles every write since the one before, a batch's too)
 //   {"seq":2,"row":2,"op":"update",..,"old":{..},"new":{..}}   (the assigned columns)
 //   {"committed":true}             (an atomic run's one transaction was committed)
 // An insert's "new" holds the whole row as it will be stored (the columns the engine fills
@@ -65,8 +66,8 @@ class Journal {
     void recordWrite(DestRecordset& rs, long sheetRow);
     // Records the deletion of the row rs found, with all its values.
     void recordDelete(DestRecordset& rs);
-    // Whether the write recorded last was stored. Never fails: a write whose outcome is
-    // missing is checked by undo before it acts.
+    // Whether the writes recorded since the last outcome (one, or a batch's) were stored.
+    // Never fails: a write whose outcome is missing is checked by undo before it acts.
     void recordOutcome(bool stored) noexcept;
     // The run's one transaction was committed.
     void recordCommitted();
@@ -87,6 +88,7 @@ class Journal {
     std::filesystem::path path_;
     std::FILE* file_ = nullptr;
     long seq_ = 0;
+    long unsettled_ = 0;  // writes recorded since the last outcome
     std::string line_;
 };
 

@@ -1,6 +1,8 @@
 #include "migration/passes.h"
 
 #include <array>
+#include <functional>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -170,6 +172,52 @@ class KeysAhead {
 // gives every row below the header in sheet order, empty ones included, so its n-th record
 // is row n + 1, the header being row 1.
 
+void RowHandler::list(Form& f, const std::string& line, bool refreshFirst) {
+    if (refreshFirst) f.ui.listRefresh();
+    f.ui.listAdd(line);
+    if (!refreshFirst) f.ui.listRefresh();
+}
+
+namespace {
+
+std::unique_ptr<SheetRecordset> reopen(Form& f) {
+    return std::make_unique<SheetRecordset>(workbookCache(f).get(f.ui.fieldText(kPath)),
+                                            "SELECT * FROM " + sheetRef(f.st.SheetName),
+                                            f.ui.comboText());
+}
+
+// Every worksheet row through row, a batch at a time, with before(first row) ahead of each.
+void eachRow(Form& f, SheetRecordset& sheet, RowHandler& h, const std::vector<DestTable*>& tables,
+             const std::function<void(long)>& before,
+             const std::function<void(SheetRecordset&, long)>& row) {
+    long sheetRow = 1;
+    while (!sheet.eof()) {
+        const long first = sheetRow + 1;
+        before(first);
+        const bool held = h.beginBatch(tables);
+        bool inRows = true;
+        try {
+            for (; !sheet.eof() && sheetRow + 1 < first + kBatchRows; sheet.moveNext())
+                row(sheet, ++sheetRow);
+            inRows = false;
+            h.endBatch();
+        } catch (...) {
+            if (!held) throw;
+            h.abandonBatch();
+            // The batch again, row by row, from a cursor of its own.
+            auto again = reopen(f);
+            long r = 1;
+            for (; !again->eof() && r + 1 < first; again->moveNext()) ++r;
+            for (; !again->eof() && r + 1 < first + kBatchRows; again->moveNext()) row(*again, ++r);
+            for (; inRows && !sheet.eof() && sheetRow < r; ++sheetRow) sheet.moveNext();
+            if (inRows && !sheet.eof()) sheet.moveNext();
+            sheetRow = r;
+        }
+    }
+}
+
+}  // namespace
+
 void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     DestTable items(f.st.DestConn.get(), f.st.TableName, table::kItemKey);
     DestTable plus(f.st.DestConn.get(), table::kPlu, table::kItemKey);
@@ -178,13 +226,13 @@ void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     // the item is stored, each on its own.
     const bool pluAhead = !f.rowByRow && f.st.DestConn && f.st.DestConn->isOpen() &&
                           !f.st.DestConn->mayHaveTriggers(f.st.TableName);
-    long sheetRow = 1;
-    for (; !sheet.eof(); sheet.moveNext()) {
-        ++sheetRow;
+    auto before = [&](long first) {
         if (pluAhead)
-            ahead.before(sheetRow, {&items, &plus});
+            ahead.before(first, {&items, &plus});
         else
-            ahead.before(sheetRow, {&items});
+            ahead.before(first, {&items});
+    };
+    eachRow(f, sheet, h, {&items, &plus}, before, [&](SheetRecordset& sheet, long sheetRow) {
         const Value code = sheet.field("ItemCode");
         // The look-ups take the code exactly as read; only a new item row gets it tidied.
         f.st.DestSQL = items.lookupSql();
@@ -192,10 +240,7 @@ void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
         h.beginRow(sheetRow, code);
 
         const Value name = sheet.field("ItemName");
-        if (h.listing()) {
-            f.ui.listAdd("[" + code.toText() + "] " + name.toText());
-            f.ui.listRefresh();
-        }
+        if (h.listing()) h.list(f, "[" + code.toText() + "] " + name.toText(), false);
         if (item.eof()) {
             item.addNew();
             item.set("ItemCode",
@@ -215,7 +260,7 @@ void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
         plu.set("PluCode", pluCode.toText().empty() ? code : pluCode);
         h.write(plu);
         h.endRow();
-    }
+    });
 }
 
 void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
@@ -223,10 +268,8 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
     const std::string keyColumn = f.st.KeyColumn;
     DestTable dest(f.st.DestConn.get(), tableName, keyColumn);
     KeysAhead ahead(f, keyColumn, true);
-    long sheetRow = 1;
-    for (; !sheet.eof(); sheet.moveNext()) {
-        ++sheetRow;
-        ahead.before(sheetRow, {&dest});
+    auto before = [&](long first) { ahead.before(first, {&dest}); };
+    eachRow(f, sheet, h, {&dest}, before, [&](SheetRecordset& sheet, long sheetRow) {
         const Value keyCell = sheet.field(keyColumn);
         const std::string k = trimUpper(keyCell.toText());
         f.st.DestSQL = dest.lookupSql();
@@ -236,12 +279,9 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
         if (!rs.eof() || keyCell.isNull() || k.empty()) {
             h.skip(!rs.eof());
             h.endRow();
-            continue;
+            return;
         }
-        if (h.listing()) {
-            f.ui.listRefresh();
-            f.ui.listAdd("[" + keyCell.toText() + "]");
-        }
+        if (h.listing()) h.list(f, "[" + keyCell.toText() + "]", true);
         rs.addNew();
         rs.set(keyColumn, Value::text(k));
         if (tableName == table::kClass)
@@ -252,7 +292,7 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
             partyColumns(f, sheet, rs, "CreditorName");
         h.write(rs);
         h.endRow();
-    }
+    });
 }
 
 std::vector<std::string> ruleColumns(const std::string& tableName, const std::string& keyColumn) {

@@ -29,6 +29,15 @@ class RowHandler {
     // The worksheet row writes nothing: its key exists already (exists) or it has none.
     virtual void skip(bool exists) = 0;
     virtual void endRow() = 0;
+    // A line for the window's list as a row is taken, the list refreshed before or after it.
+    virtual void list(Form& f, const std::string& line, bool refreshFirst);
+
+    // Rows come a batch at a time. A handler may hold a batch's writes to the tables and store
+    // them together at its end (true); abandonBatch() then takes the batch back, and its rows
+    // come again one by one, so that the row at fault fails as it would have alone.
+    virtual bool beginBatch(const std::vector<DestTable*>&) { return false; }
+    virtual void endBatch() {}
+    virtual void abandonBatch() {}
 };
 
 // The rows of an item worksheet into TableName and KINV_MT_PLU.

@@ -106,6 +106,7 @@ DestTable::DestTable(odbc::Connection* conn, std::string_view tableName, std::st
 DestTable::~DestTable() = default;
 
 std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
+    storeHeldInserts();  // a look-up sees every row written before it
     if (!conn_ || !conn_->isOpen())
         throw KorError(errnum::kConnectionClosed,
                        "The destination connection is not open. Connect to the destination "
@@ -251,6 +252,61 @@ void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQ
             prefetched_[key] =
                 exact == found.end() ? std::vector<std::vector<Value>>() : std::move(exact->second);
             prefetchedLoosely_.emplace(loose(key), key);
+        }
+    }
+}
+
+void DestTable::holdInserts(bool on) {
+    if (!on) held_.clear();
+    holding_ = on;
+}
+
+void DestTable::hold(const std::vector<std::pair<int, Value>>& assigned) {
+    std::vector<int> columns;
+    for (const auto& a : assigned) columns.push_back(a.first);
+    auto group = std::find_if(held_.begin(), held_.end(),
+                              [&](const Held& h) { return h.columns == columns; });
+    if (group == held_.end()) group = held_.insert(held_.end(), Held{columns, {}});
+    std::vector<Value> row;
+    for (const auto& a : assigned) row.push_back(a.second);
+    group->rows.push_back(std::move(row));
+}
+
+void DestTable::dropHeldInserts() {
+    held_.clear();
+}
+
+void DestTable::storeHeldInserts() {
+    if (held_.empty()) return;
+    std::vector<Held> held = std::move(held_);
+    held_.clear();
+    const auto& meta = columnMeta();
+    for (const Held& h : held) {
+        // Within every engine's limits: 1,000 rows and 2,100 parameters a statement.
+        const size_t perStatement = std::clamp<size_t>(2000 / h.columns.size(), 1, 1000);
+        for (size_t at = 0; at < h.rows.size(); at += perStatement) {
+            const size_t n = std::min(perStatement, h.rows.size() - at);
+            std::string key = "M" + std::to_string(n) + ":";
+            for (int c : h.columns) appendIndex(key, c);
+            odbc::Statement& st = statement(key, [&] {
+                std::string names, marks;
+                for (int c : h.columns) {
+                    if (!names.empty()) names += ", ", marks += ", ";
+                    names += columnRef(c);
+                    marks += "?";
+                }
+                std::string sql = "INSERT INTO " + table_ + " (" + names + ") VALUES ";
+                for (size_t r = 0; r < n; ++r) sql += (r ? ", (" : "(") + marks + ")";
+                return sql;
+            });
+            int p = 0;
+            for (size_t r = at; r < at + n; ++r)
+                for (size_t i = 0; i < h.columns.size(); ++i) {
+                    const odbc::ColumnInfo& c = columns_[size_t(h.columns[i])];
+                    st.bindStored(++p, boundForm(meta[size_t(h.columns[i])], h.rows[r][i]),
+                                  c.sqlType, c.size, c.digits);
+                }
+            st.execute();
         }
     }
 }
@@ -405,6 +461,13 @@ void DestRecordset::update() {
 
 void DestRecordset::insert() {
     DestTable& t = *table_;
+    if (t.holding_ && !assigned_.empty()) {
+        int k = t.keyIndex();
+        for (auto& a : assigned_)
+            if (a.first == k) t.forget(a.second);
+        t.hold(assigned_);
+        return;
+    }
     std::string key = "I";
     for (auto& a : assigned_) appendIndex(key, a.first);
     odbc::Statement& st = t.statement(key, [&] {
@@ -471,6 +534,7 @@ void DestRecordset::bindIdentifying(odbc::Statement& st, int& p,
 void DestRecordset::change() {
     if (assigned_.empty()) return;
     DestTable& t = *table_;
+    t.storeHeldInserts();
     // The row found is identified by its primary key, or else by every value it was read
     // with; either way only that one row may change.
     bool byKey = false;
@@ -519,6 +583,7 @@ void DestRecordset::change() {
 void DestRecordset::remove() {
     if (!found_) noCurrentRow();
     DestTable& t = *table_;
+    t.storeHeldInserts();
     bool byKey = false;
     std::vector<int> where = identifyingColumns(byKey);
     std::string key = "D";

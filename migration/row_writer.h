@@ -45,6 +45,11 @@ class DestTable {
     // row written since is looked up again. Returns why the engine refused the statement of
     // many keys (every key is then looked up on its own), or empty.
     std::string prefetch(const std::vector<std::string>& keys);
+    // With on, inserts of new rows are held, and stored a few statements of many rows at a
+    // time by storeHeldInserts(); a look-up or a change of the table stores them first.
+    void holdInserts(bool on);
+    void storeHeldInserts();
+    void dropHeldInserts();
     // Every row whose key column equals key, Null finding Null.
     std::vector<DestRecordset> lookupAll(const Value& key);
     // A recordset without a current row, for addNew; after a look-up.
@@ -109,6 +114,13 @@ class DestTable {
     std::unordered_multimap<std::string, std::string> prefetchedLoosely_;
     // Forgets what prefetch() found for keys the engine may take for key.
     void forget(const Value& key);
+    void hold(const std::vector<std::pair<int, Value>>& assigned);
+    struct Held {
+        std::vector<int> columns;
+        std::vector<std::vector<Value>> rows;
+    };
+    bool holding_ = false;
+    std::vector<Held> held_;
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex, SQLSMALLINT type);
     int keyIndex();
 };

@@ -65,16 +65,71 @@ void StartRun::fail() {
     journal_.discard();
 }
 
+void StartRun::list(Form& f, const std::string& line, bool refreshFirst) {
+    if (holding_.empty())
+        RowHandler::list(f, line, refreshFirst);
+    else
+        lines_.emplace_back(line, refreshFirst);
+}
+
+bool StartRun::beginBatch(const std::vector<DestTable*>& tables) {
+    odbc::Connection* conn = f_.st.DestConn.get();
+    if (transaction_ || f_.rowByRow || !conn || !conn->isOpen()) return false;
+    // A trigger could make a held row matter to a later look-up before it is stored.
+    if (canHold_ < 0) {
+        canHold_ = 1;
+        for (DestTable* t : tables)
+            if (conn->mayHaveTriggers(t->name())) canHold_ = 0;
+    }
+    if (!canHold_) return false;
+    conn->setAutoCommit(false);
+    holding_ = tables;
+    for (DestTable* t : holding_) t->holdInserts(true);
+    return true;
+}
+
+void StartRun::stopHolding() {
+    for (DestTable* t : holding_) t->holdInserts(false);
+    holding_.clear();
+    lines_.clear();
+}
+
+void StartRun::endBatch() {
+    if (holding_.empty()) return;
+    for (DestTable* t : holding_) t->storeHeldInserts();
+    f_.st.DestConn->commit();
+    f_.st.DestConn->setAutoCommit(true);
+    journal_.recordOutcome(true);
+    auto lines = std::move(lines_);
+    stopHolding();
+    for (const auto& [line, refreshFirst] : lines) RowHandler::list(f_, line, refreshFirst);
+}
+
+void StartRun::abandonBatch() {
+    if (holding_.empty()) return;
+    for (DestTable* t : holding_) t->dropHeldInserts();
+    stopHolding();
+    try {
+        f_.st.DestConn->rollback();
+        f_.st.DestConn->setAutoCommit(true);
+    } catch (const std::exception&) {
+        // The rows that come again meet the same fault, and it is shown for them.
+    }
+    journal_.recordOutcome(false);
+}
+
 void StartRun::write(DestRecordset& rs) {
     if (!rs.adding() && rs.assigned().empty()) return;  // nothing to store
     // Once a statement has failed, an engine may answer nothing more in the transaction, not
     // even the catalog that names the refused column: asked before.
     if (transaction_) rs.table().columnMeta();
     journal_.recordWrite(rs, row_);
+    // Held with its batch: its outcome is the batch's.
+    const bool alone = !transaction_ && holding_.empty();
     try {
         rs.update();
     } catch (const KorError& e) {
-        if (!transaction_) journal_.recordOutcome(false);
+        if (alone) journal_.recordOutcome(false);
         if (e.sqlstate().empty()) throw;
         std::string column = rs.culprit(e.description());
         throw KorError(e.number(),
@@ -83,10 +138,10 @@ void StartRun::write(DestRecordset& rs) {
                            e.description(),
                        e.sqlstate(), e.nativeCode());
     } catch (...) {
-        if (!transaction_) journal_.recordOutcome(false);
+        if (alone) journal_.recordOutcome(false);
         throw;
     }
-    if (!transaction_) journal_.recordOutcome(true);
+    if (alone) journal_.recordOutcome(true);
 }
 
 }  // namespace kordb

@@ -3,6 +3,10 @@
 // a value the destination refuses named by its worksheet row and column, and with the form's
 // atomicStart the whole run in one transaction.
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "core/state.h"
 #include "migration/journal.h"
 #include "migration/passes.h"
@@ -28,12 +32,23 @@ class StartRun : public RowHandler {
     void write(DestRecordset& rs) override;
     void skip(bool) override {}
     void endRow() override {}
+    void list(Form& f, const std::string& line, bool refreshFirst) override;
+    bool beginBatch(const std::vector<DestTable*>& tables) override;
+    void endBatch() override;
+    void abandonBatch() override;
 
   private:
+    void stopHolding();
+
     Form& f_;
     Journal journal_;
     long row_ = 0;
     bool transaction_ = false;
+    // The batch's writes held by the tables, in a transaction of the batch's own, and the
+    // list's lines held with them; whether the tables can hold writes at all.
+    std::vector<DestTable*> holding_;
+    std::vector<std::pair<std::string, bool>> lines_;
+    int canHold_ = -1;
 };
 
 }  // namespace kordb

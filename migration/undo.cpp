@@ -291,7 +291,8 @@ UndoReport undoJournal(odbc::Connection& conn, JournalReader& journal, const Und
             group.push_back(journal.entry(--end));
             while (end > 0 && group.front().row > 0) {
                 JournalEntry before = journal.entry(end - 1);
-                if (before.row != group.front().row) break;
+                if (before.row != group.front().row || before.outcome != group.front().outcome)
+                    break;
                 group.push_back(std::move(before));
                 --end;
             }

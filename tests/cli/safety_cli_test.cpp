@@ -154,9 +154,10 @@ TEST_F(SafetyCli, TheDriverSeesStableWideParameters) {
         fs::remove(log);
         RunOptions o;
         o.env.push_back({"ODBCSYSINI", traced.string()});
-        std::vector<std::string> args = {"migrate",    "--sheet",     "KINV_MT_ITEM", wb.string(),
-                                         "--yes",      "--no-verify", "--server",     pg.server,
-                                         "--database", pg.database,   "--user",       pg.user};
+        std::vector<std::string> args = {"migrate", "--sheet",     "KINV_MT_ITEM", wb.string(),
+                                         "--yes",   "--no-verify", "--row-by-row", "--server",
+                                         pg.server, "--database",  pg.database,    "--user",
+                                         pg.user};
         Outcome r = runCli(args, o, pg.password);
         EXPECT_EQ(r.status, 0) << r.err;
         Bindings b;

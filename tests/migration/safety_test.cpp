@@ -228,7 +228,11 @@ TEST_P(Safety, UndoGivesTheTablesBackAlsoAfterAFailure) {
         UndoReport report = undo(journal, &lines);
         EXPECT_TRUE(report.applied);
         EXPECT_EQ(report.changed, 0);
-        EXPECT_EQ(report.nothing, c.fails ? 1 : 0) << "the write that failed";
+        // The write that failed, and with a batch the writes it held, taken back with it.
+        if (c.fails)
+            EXPECT_GE(report.nothing, 1);
+        else
+            EXPECT_EQ(report.nothing, 0);
         if (c.fails) {
             ASSERT_FALSE(lines.empty());
             EXPECT_EQ(lines[0],
@@ -338,6 +342,7 @@ TEST_P(Safety, RowChangedSinceStopsTheUndoOrIsLeftWithItsPluRow) {
 }
 
 TEST_P(Safety, JournalOfAnythingButThisRunIsRefusedBeforeAnythingRuns) {
+    form.rowByRow = true;  // an outcome a write
     exec(
         "INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old');"
         "INSERT INTO KINV_MT_PLU (ItemCode, PluCode) VALUES ('A1', 'OLDP');"
@@ -411,6 +416,7 @@ TEST_P(Safety, JournalOfAnythingButThisRunIsRefusedBeforeAnythingRuns) {
 }
 
 TEST_P(Safety, UndoPassesOverWritesThatWereNotStored) {
+    form.rowByRow = true;  // an outcome a write
     exec("INSERT INTO KINV_MT_ITEM (ItemCode, ItemName) VALUES ('A1', 'Old')");
     sheet("KINV_MT_ITEM", itemHeader(),
           {{{"ItemCode", str("A1")}, {"ItemName", str("New")}},
