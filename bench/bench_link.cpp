@@ -230,10 +230,7 @@ int main(int argc, char** argv) {
         BenchOperator ui;
         SettingsStore store(dir / "config");
         Form f(ui, store, dir);
-        ui.fields[0] = "KordbRelay";
-        ui.fields[1] = "kordb_bench";
-        ui.fields[2] = "kordb";
-        ui.fields[3] = "kordb-pass";
+        ui.fillConnection("KordbRelay", "kordb_bench");
         OpenDestination(f);
         if (!f.st.DestConn || !f.st.DestConn->isOpen())
             throw std::runtime_error("no connection through the relay");

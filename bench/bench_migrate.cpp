@@ -199,10 +199,7 @@ int main(int argc, char** argv) {
         BenchOperator ui;
         SettingsStore store(dir / "config");
         Form f(ui, store, dir);
-        ui.fields[0] = "KordbPg";
-        ui.fields[1] = "kordb_bench";
-        ui.fields[2] = "kordb";
-        ui.fields[3] = "kordb-pass";
+        ui.fillConnection("KordbPg", "kordb_bench");
         OpenDestination(f);
         if (!f.st.DestConn || !f.st.DestConn->isOpen()) throw std::runtime_error("no connection");
         // Parsed before any clock starts, as a verification run would have done.
