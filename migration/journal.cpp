@@ -110,17 +110,10 @@ void appendString(Out& out, std::string_view s) {
 
 // A decimal's stored text goes into the line as the JSON number it is, every digit kept.
 bool plainDecimal(std::string_view s) {
-    size_t i = s.size() && s[0] == '-' ? 1 : 0, digits = 0, points = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] >= '0' && s[i] <= '9')
-            ++digits;
-        else if (s[i] == '.' && ++points == 1 && digits > 0 && i + 1 < s.size())
-            continue;
-        else
-            return false;
-    }
-    return digits > 0 && (s.size() < 2 || s[s[0] == '-'] != '0' || s[(s[0] == '-') + 1] == '.' ||
-                          s.size() == size_t(1 + (s[0] == '-')));
+    // The canonical form is valid JSON: no leading zeros, no bare point, no exponent.
+    return s.find_first_of("0123456789") != std::string_view::npos &&
+           s.find_first_not_of("-0123456789.") == std::string_view::npos &&
+           canonicalDecimal(s) == s;
 }
 
 void appendValue(Out& out, const Value& v) {

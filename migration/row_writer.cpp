@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "core/text.h"
@@ -210,10 +211,9 @@ std::string DestTable::prefetch(const std::vector<std::string>& keys) {
 
 void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQLSMALLINT type) {
     std::vector<std::string> distinct;
+    std::unordered_set<std::string> seen;
     for (const std::string& key : keys)
-        if (prefetched_.emplace(key, std::vector<std::vector<Value>>()).second)
-            distinct.push_back(key);
-    prefetched_.clear();
+        if (seen.insert(key).second) distinct.push_back(key);
     for (size_t at = 0; at < distinct.size(); at += kPrefetchKeys) {
         const size_t n = std::min(kPrefetchKeys, distinct.size() - at);
         // One statement text per run: a short last batch repeats its last key.
