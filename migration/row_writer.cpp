@@ -587,8 +587,11 @@ void DestRecordset::change() {
     // with; either way only that one row may change.
     bool byKey = false;
     std::vector<int> where = identifyingColumns(byKey);
-    if (t.holding_ && byKey) {
-        hold(where);
+    using Engine = DestTable::Engine;
+    // Held where the statement finds one row at most: an engine's row identity tells rows
+    // alike in every value apart.
+    if (t.holding_ && (byKey || t.engine_ != Engine::Unknown)) {
+        hold(where, byKey);
         return;
     }
     t.storeHeldWrites();
@@ -598,23 +601,7 @@ void DestRecordset::change() {
     for (auto& a : assigned_) appendIndex(key, a.first);
     for (int i : where) appendIndex(key, original_[size_t(i)].isNull() ? -1 - i : i);
 
-    odbc::Statement& st = t.statement(key, [&] {
-        std::string sets;
-        for (auto& a : assigned_) {
-            if (!sets.empty()) sets += ", ";
-            sets += t.columnRef(a.first) + "=?";
-        }
-        std::string cond = identifyingCondition(where);
-        using Engine = DestTable::Engine;
-        if (byKey || t.engine_ == Engine::Unknown)
-            return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
-        if (t.engine_ == Engine::SqlServer)
-            return "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
-        // Rows alike in every value are told apart by the engine's own row identity.
-        std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
-        return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id +
-               " FROM " + t.table_ + " WHERE " + cond + " LIMIT 1)";
-    });
+    odbc::Statement& st = t.statement(key, [&] { return changeSql(where, byKey); });
     bindAssigned(st);
     int p = int(assigned_.size());
     bindIdentifying(st, p, where);
@@ -633,19 +620,34 @@ void DestRecordset::change() {
                        "since it was last read.");
 }
 
-void DestRecordset::hold(const std::vector<int>& where) {
+std::string DestRecordset::changeSql(const std::vector<int>& where, bool byKey) const {
+    const DestTable& t = *table_;
+    std::string sets;
+    for (auto& a : assigned_) {
+        if (!sets.empty()) sets += ", ";
+        sets += t.columnRef(a.first) + "=?";
+    }
+    std::string cond = identifyingCondition(where);
+    using Engine = DestTable::Engine;
+    if (byKey || t.engine_ == Engine::Unknown)
+        return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
+    if (t.engine_ == Engine::SqlServer)
+        return "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
+    // Rows alike in every value are told apart by the engine's own row identity.
+    std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
+    return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id + " FROM " +
+           t.table_ + " WHERE " + cond + " LIMIT 1)";
+}
+
+void DestRecordset::hold(const std::vector<int>& where, bool byKey) {
     DestTable& t = *table_;
     const auto& meta = t.columnMeta();
     DestTable::HeldChange c;
-    std::string sets;
-    for (const auto& [index, value] : assigned_) {
-        if (!sets.empty()) sets += ", ";
-        sets += t.columnRef(index) + "=?";
+    for (const auto& [index, value] : assigned_)
         c.params.emplace_back(index, boundForm(meta[size_t(index)], value));
-    }
     for (int i : where)
         if (!original_[size_t(i)].isNull()) c.params.emplace_back(i, original_[size_t(i)]);
-    c.sql = "UPDATE " + t.table_ + " SET " + sets + " WHERE " + identifyingCondition(where);
+    c.sql = changeSql(where, byKey);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     t.heldChanges_.push_back(std::move(c));
 }

@@ -169,8 +169,10 @@ class DestRecordset {
     explicit DestRecordset(DestTable& table) : table_(&table) {}
     void insert();
     void change();
-    // Holds the change with the table's batch; where is the primary key.
-    void hold(const std::vector<int>& where);
+    // The UPDATE of the assigned columns of the row where finds.
+    std::string changeSql(const std::vector<int>& where, bool byKey) const;
+    // Holds the change with the table's batch.
+    void hold(const std::vector<int>& where, bool byKey);
     // The columns that find the row found again: its primary key, else every comparable one.
     std::vector<int> identifyingColumns(bool& byKey) const;
     std::string identifyingCondition(const std::vector<int>& where) const;
