@@ -121,7 +121,8 @@ class DestTable {
     };
     bool holding_ = false;
     std::vector<Held> held_;
-    void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex, SQLSMALLINT type);
+    void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
+                          odbc::ColumnType type);
     int keyIndex();
 };
 
@@ -167,7 +168,7 @@ class DestRecordset {
     // The assigned values as parameters 1.., each as its column takes it.
     void bindAssigned(odbc::Statement& st) const;
     // How many rows hold values in the where columns, compared as the writes compare them.
-    SQLLEN rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
+    long long rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
 
     DestTable* table_;
     bool found_ = false;
