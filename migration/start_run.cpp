@@ -1,5 +1,6 @@
 #include "migration/start_run.h"
 
+#include <exception>
 #include <string>
 
 #include "core/errors.h"
@@ -40,29 +41,34 @@ StartRun::~StartRun() {
 void StartRun::begin() {
     odbc::Connection* conn = f_.st.DestConn.get();
     if (!f_.atomicStart || !conn || !conn->isOpen()) return;
-    conn->setAutoCommit(false);
-    transaction_ = true;
+    transaction_.emplace(*conn);
 }
 
 void StartRun::finish() {
     if (!transaction_) return;
-    f_.st.DestConn->commit();
-    transaction_ = false;
+    // Committed, the run stays committed even when autocommit does not come back after it.
+    std::exception_ptr afterCommit;
+    try {
+        transaction_->commit();
+    } catch (const std::exception&) {
+        if (transaction_->pending()) throw;
+        afterCommit = std::current_exception();
+    }
+    transaction_.reset();
     journal_.recordCommitted();
-    f_.st.DestConn->setAutoCommit(true);
+    if (afterCommit) std::rethrow_exception(afterCommit);
 }
 
 void StartRun::fail() {
     if (!transaction_) return;
-    transaction_ = false;
     // Nothing was committed: whatever goes wrong here, the engine drops the transaction at
     // the latest when the connection closes.
     f_.outcome.rolledBack = true;
     try {
-        f_.st.DestConn->rollback();
-        f_.st.DestConn->setAutoCommit(true);
+        transaction_->rollback();
     } catch (const std::exception&) {
     }
+    transaction_.reset();
     journal_.discard();
 }
 
