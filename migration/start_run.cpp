@@ -89,7 +89,7 @@ bool StartRun::beginBatch(const std::vector<DestTable*>& tables) {
             if (conn->mayHaveTriggers(t->name())) canHold_ = 0;
     }
     if (!canHold_) return false;
-    conn->setAutoCommit(false);
+    batch_.emplace(*conn);
     holding_ = tables;
     for (DestTable* t : holding_) t->holdWrites(true);
     return true;
@@ -104,25 +104,35 @@ void StartRun::stopHolding() {
 void StartRun::endBatch() {
     if (holding_.empty()) return;
     for (DestTable* t : holding_) t->storeHeldWrites();
-    f_.st.DestConn->commit();
-    f_.st.DestConn->setAutoCommit(true);
+    // Committed, the batch stays stored even when autocommit does not come back after it: its
+    // outcome and lines are given, and the error goes on without the batch being taken back.
+    std::exception_ptr afterCommit;
+    try {
+        batch_->commit();
+    } catch (const std::exception&) {
+        if (batch_->pending()) throw;
+        afterCommit = std::current_exception();
+    }
+    batch_.reset();
     journal_.recordOutcome(true);
     auto lines = std::move(lines_);
     stopHolding();
     for (const auto& [line, refreshFirst] : lines) RowHandler::list(f_, line, refreshFirst);
+    if (afterCommit) std::rethrow_exception(afterCommit);
 }
 
-void StartRun::abandonBatch() {
-    if (holding_.empty()) return;
+bool StartRun::abandonBatch() {
+    if (holding_.empty()) return false;
     for (DestTable* t : holding_) t->dropHeldWrites();
     stopHolding();
     try {
-        f_.st.DestConn->rollback();
-        f_.st.DestConn->setAutoCommit(true);
+        batch_->rollback();
     } catch (const std::exception&) {
         // The rows that come again meet the same fault, and it is shown for them.
     }
+    batch_.reset();
     journal_.recordOutcome(false);
+    return true;
 }
 
 void StartRun::batchRefused(const std::string& why) {

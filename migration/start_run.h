@@ -37,7 +37,7 @@ class StartRun : public RowHandler {
     void list(Form& f, const std::string& line, bool refreshFirst) override;
     bool beginBatch(const std::vector<DestTable*>& tables) override;
     void endBatch() override;
-    void abandonBatch() override;
+    bool abandonBatch() override;
     void batchRefused(const std::string& why) override;
 
   private:
@@ -48,6 +48,7 @@ class StartRun : public RowHandler {
     long row_ = 0;
     // An atomic run's transaction, from begin() to finish() or fail().
     std::optional<odbc::Transaction> transaction_;
+    std::optional<odbc::Transaction> batch_;
     // The batch's writes held by the tables, in a transaction of the batch's own, and the
     // list's lines held with them; whether the tables can hold writes at all.
     std::vector<DestTable*> holding_;
