@@ -281,8 +281,8 @@ void DestTable::storeHeldInserts() {
     held_.clear();
     const auto& meta = columnMeta();
     for (const Held& h : held) {
-        // Within every engine's limits: 1,000 rows and 2,100 parameters a statement.
-        const size_t perStatement = std::clamp<size_t>(2000 / h.columns.size(), 1, 1000);
+        const size_t perStatement =
+            std::clamp<size_t>(parametersPerRequest() / h.columns.size(), 1, 1000);
         for (size_t at = 0; at < h.rows.size(); at += perStatement) {
             const size_t n = std::min(perStatement, h.rows.size() - at);
             std::string key = "M" + std::to_string(n) + ":";
@@ -310,12 +310,18 @@ void DestTable::storeHeldInserts() {
     }
 }
 
+size_t DestTable::parametersPerRequest() const {
+    // SQL Server takes 2,100 parameters a request and 1,000 rows a VALUES list. PostgreSQL takes
+    // far more, but psqlODBC loses the connection over statements of some thousands.
+    return 2000;
+}
+
 void DestTable::storeHeldChanges() {
     if (heldChanges_.empty()) return;
     std::vector<HeldChange> held = std::move(heldChanges_);
     heldChanges_.clear();
-    // Many statements in one request, within SQL Server's 2,100 parameters a request, where
-    // the engine takes them (SQLite's driver runs one statement a call).
+    // Many statements in one request where the engine takes them (SQLite's driver runs one
+    // statement a call).
     const size_t perRequest =
         engine_ == Engine::Postgres || engine_ == Engine::SqlServer ? kChangesPerRequest : 1;
     for (size_t at = 0; at < held.size();) {
@@ -323,7 +329,7 @@ void DestTable::storeHeldChanges() {
         std::string sql;
         for (; at + n < held.size() && n < perRequest; ++n) {
             const HeldChange& c = held[at + n];
-            if (n > 0 && params + c.params.size() > 2000) break;
+            if (n > 0 && params + c.params.size() > parametersPerRequest()) break;
             params += c.params.size();
             if (n > 0) sql += "; ";
             sql += c.sql;

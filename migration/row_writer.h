@@ -130,6 +130,7 @@ class DestTable {
     std::vector<HeldChange> heldChanges_;
     void storeHeldInserts();
     void storeHeldChanges();
+    size_t parametersPerRequest() const;
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
                           odbc::ColumnType type);
     int keyIndex();
