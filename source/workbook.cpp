@@ -47,10 +47,6 @@ bool isValue(const Cell& c) {
 
 }  // namespace
 
-std::string cellAddress(uint32_t row, uint32_t col) {
-    return cellName(row, col);
-}
-
 std::string serialToIso(double value, bool date1904, uint8_t form) {
     const bool calendar = form == kCalendarDate;
     // 0001-01-01 and 9999-12-31 as the cell counts days.

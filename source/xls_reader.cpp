@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "core/text.h"
 #include "source/cells.h"
 #include "source/sheet_values.h"
 
@@ -66,24 +67,6 @@ std::string hex4(uint16_t v) {
 [[noreturn]] void damaged(const std::string& what, size_t offset) {
     throw ReadError("it is damaged: " + what + " (record at offset " + std::to_string(offset) +
                     " of the Workbook stream)");
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | (cp >> 12 & 0x3F));
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 void appendLatin1(std::string& out, const uint8_t* p, size_t n) {
