@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/dates.h"
 #include "source/cells.h"
 #include "source/sheet_values.h"
 #include "source/xml_scan.h"
@@ -84,100 +85,19 @@ bool parseCellRef(std::string_view s, uint32_t& row, uint32_t& col) {
     return true;
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
-
-bool digitsAt(std::string_view s, size_t at, size_t n, unsigned& out) {
-    if (at + n > s.size()) return false;
-    out = 0;
-    for (size_t i = at; i < at + n; ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        out = out * 10 + unsigned(s[i] - '0');
-    }
-    return true;
-}
-
-// Day 0 of the calendar a kCalendarDate cell counts.
-const int64_t kDay0 = daysFromCivil(1899, 12, 30);
-
-// "hh:mm[:ss[.fff]]" from at, as a fraction of a day; at ends past it.
-bool parseClock(std::string_view s, size_t& at, double& fraction) {
-    unsigned h, m, sec = 0;
-    if (!digitsAt(s, at, 2, h) || at + 2 >= s.size() || s[at + 2] != ':' ||
-        !digitsAt(s, at + 3, 2, m))
-        return false;
-    at += 5;
-    double frac = 0;
-    if (at < s.size() && s[at] == ':') {
-        if (!digitsAt(s, at + 1, 2, sec)) return false;
-        at += 3;
-        if (at < s.size() && (s[at] == '.' || s[at] == ',')) {
-            double scale = 0.1;
-            size_t start = ++at;
-            while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
-                frac += (s[at++] - '0') * scale;
-                scale /= 10;
-            }
-            if (at == start) return false;
-        }
-    }
-    if (h > 24 || m > 59 || sec > 60) return false;
-    fraction = (h * 3600.0 + m * 60.0 + sec + frac) / 86400.0;
-    return true;
-}
-
 // An ISO 8601 date, date and time, or time ("2024-01-31", "2024-01-31T13:45:00.5Z",
 // "13:45:00") as a Date cell: days since 1899-12-30 on the calendar as it is, or a time alone
 // as a fraction of a day. A zone is ignored: spreadsheets have none.
 bool parseIsoDate(std::string_view s, Cell& cell) {
+    IsoStamp t;
+    if (!parseIsoStamp(trim(s), t)) return false;
     cell.type = Cell::Type::Date;
-    double& days = cell.number;
-    s = trim(s);
-    size_t at = 0;
-    if (s.size() >= 3 && s[2] == ':') {
-        double f;
-        if (!parseClock(s, at, f) || at != s.size()) return false;
-        days = f;
-        cell.error = kSerialTime;
-        return true;
+    cell.number = t.dayFraction();
+    cell.error = kSerialTime;
+    if (t.hasDate) {
+        cell.number += double(calendarDay(t.year, t.month, t.day));
+        cell.error = kCalendarDate;
     }
-    bool negative = !s.empty() && s[0] == '-';
-    if (negative || (!s.empty() && s[0] == '+')) ++at;
-    size_t y0 = at;
-    int64_t year = 0;
-    while (at < s.size() && s[at] >= '0' && s[at] <= '9' && at - y0 < 6)
-        year = year * 10 + (s[at++] - '0');
-    unsigned month, day;
-    if (at - y0 < 4 || at >= s.size() || s[at] != '-' || !digitsAt(s, at + 1, 2, month) ||
-        at + 3 >= s.size() || s[at + 3] != '-' || !digitsAt(s, at + 4, 2, day))
-        return false;
-    at += 6;
-    if (negative) year = -year;
-    if (month < 1 || month > 12 || day < 1 || day > 31) return false;
-    double fraction = 0;
-    if (at < s.size() && (s[at] == 'T' || s[at] == ' ')) {
-        ++at;
-        if (!parseClock(s, at, fraction)) return false;
-    }
-    if (at < s.size() && s[at] == 'Z') {
-        ++at;
-    } else if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
-        unsigned zh, zm;
-        if (!digitsAt(s, at + 1, 2, zh)) return false;
-        at += 3;
-        if (at < s.size() && s[at] == ':') ++at;
-        if (digitsAt(s, at, 2, zm)) at += 2;
-    }
-    if (at != s.size()) return false;
-    days = double(daysFromCivil(year, month, day) - kDay0) + fraction;
-    cell.error = kCalendarDate;
     return true;
 }
 
