@@ -2,6 +2,7 @@
 // Text rules shared by every procedure: VB-style trimming, Unicode upper-casing and
 // case-blind comparison of names, and UTF-8/UTF-16 conversion for the ODBC layer.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,25 @@ int compareNoCase(std::string_view a, std::string_view b);
 
 // The local time now, written by strftime's format.
 std::string localTimeText(const char* strftimeFormat);
+
+// Appends code point cp as UTF-8; inline, as the readers call it per character.
+inline void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
 
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);

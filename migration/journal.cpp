@@ -278,24 +278,6 @@ class Parser {
         fail("an unexpected character");
     }
 
-    static void appendUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-
     uint32_t hex4() {
         if (s_.size() - i_ < 4) fail("a \\u escape is cut short");
         uint32_t v = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/dates.h"
 #include "core/text.h"
 
 namespace kordb {
@@ -84,51 +85,17 @@ struct Stamp {
     bool hasDate = false, hasTime = false;
 };
 
-bool readInt(std::string_view s, size_t& i, size_t minDigits, size_t maxDigits, int& out) {
-    size_t start = i;
-    out = 0;
-    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9')
-        out = out * 10 + (s[i++] - '0');
-    return i - start >= minDigits;
-}
-
-// ISO dates and times as the data layer reads them: "2024-05-01", "2024-05-01 10:00[:00]",
-// with "T" or "/" variants, or a time alone.
+// ISO dates and times as the data layer and the journal write them: "2024-05-01",
+// "2024-05-01 10:00[:00[.fff]]" with a blank or a "T", or a time alone.
 bool parseStamp(std::string_view s, Stamp& t) {
-    s = trimSpace(s);
-    size_t i = 0;
-    auto time = [&]() {
-        if (!readInt(s, i, 1, 2, t.h) || i >= s.size() || s[i++] != ':' ||
-            !readInt(s, i, 2, 2, t.mi))
-            return false;
-        if (i < s.size() && s[i] == ':') {
-            ++i;
-            if (!readInt(s, i, 2, 2, t.s)) return false;
-            if (i < s.size() && s[i] == '.') {
-                size_t start = ++i;
-                int frac = 0;
-                if (!readInt(s, i, 1, 9, frac)) return false;
-                t.fraction = std::string(s.substr(start, i - start));
-                while (!t.fraction.empty() && t.fraction.back() == '0') t.fraction.pop_back();
-            }
-        }
-        t.hasTime = true;
-        return t.h < 24 && t.mi < 60 && t.s < 60;
-    };
-    if (s.size() >= 5 && s.find(':') != std::string_view::npos &&
-        s.find_first_of("-/") == std::string_view::npos)
-        return time() && i == s.size();
-    if (!readInt(s, i, 4, 4, t.y) || i >= s.size()) return false;
-    char sep = s[i++];
-    if ((sep != '-' && sep != '/') || !readInt(s, i, 1, 2, t.mo) || i >= s.size() ||
-        s[i++] != sep || !readInt(s, i, 1, 2, t.d))
-        return false;
-    if (t.mo < 1 || t.mo > 12 || t.d < 1 || t.d > 31) return false;
-    t.hasDate = true;
-    if (i == s.size()) return true;
-    if (s[i] != ' ' && s[i] != 'T') return false;
-    ++i;
-    return time() && i == s.size();
+    IsoStamp st;
+    if (!parseIsoStamp(trimSpace(s), st) || !st.plain()) return false;
+    t.y = int(st.year), t.mo = int(st.month), t.d = int(st.day);
+    t.h = int(st.hour), t.mi = int(st.minute), t.s = int(st.second);
+    t.hasDate = st.hasDate, t.hasTime = st.hasTime;
+    t.fraction = std::to_string(1000000000 + st.nanos).substr(1);
+    while (!t.fraction.empty() && t.fraction.back() == '0') t.fraction.pop_back();
+    return true;
 }
 
 std::string isoOf(const Stamp& t, odbc::ColumnKind kind) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/dates.h"
 #include "core/text.h"
 
 namespace kordb::odbc {
@@ -136,57 +137,22 @@ std::string isoFromStamp(const Timestamp& t, SQLSMALLINT type) {
     return buf + fractionText(t.fraction);
 }
 
-bool readDigits(std::string_view s, size_t& i, size_t minDigits, size_t maxDigits, int& out) {
-    size_t start = i;
-    out = 0;
-    while (i < s.size() && i - start < maxDigits && s[i] >= '0' && s[i] <= '9')
-        out = out * 10 + (s[i++] - '0');
-    return i - start >= minDigits;
-}
-
-// "YYYY-MM-DD", "YYYY-MM-DD[T ]HH:MM:SS[.fffffffff]" or "HH:MM:SS[.f...]", nothing after.
+// "YYYY-MM-DD", "YYYY-MM-DD[T ]HH:MM[:SS[.fffffffff]]" or "HH:MM[:SS[.f...]]", nothing after.
 bool parseIso(std::string_view s, Timestamp& t, bool& hasDate, bool& hasTime,
               int* fractionDigits = nullptr) {
     t = {};
-    hasDate = hasTime = false;
-    size_t i = 0;
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-    bool timeOnly = s.size() >= 3 && s[2] == ':';
-    if (!timeOnly) {
-        if (!readDigits(s, i, 4, 4, y) || i >= s.size() || s[i++] != '-' ||
-            !readDigits(s, i, 1, 2, mo) || i >= s.size() || s[i++] != '-' ||
-            !readDigits(s, i, 1, 2, d))
-            return false;
-        hasDate = true;
-        if (i < s.size() && (s[i] == 'T' || s[i] == ' ')) ++i;
-    } else {
-        y = 1899, mo = 12, d = 30;
-    }
-    if (i < s.size()) {
-        if (!readDigits(s, i, 1, 2, h) || i >= s.size() || s[i++] != ':' ||
-            !readDigits(s, i, 2, 2, mi) || i >= s.size() || s[i++] != ':' ||
-            !readDigits(s, i, 2, 2, se))
-            return false;
-        hasTime = true;
-        if (i < s.size() && s[i] == '.') {
-            size_t start = ++i;
-            SQLUINTEGER nanos = 0;
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 9)
-                nanos = nanos * 10 + SQLUINTEGER(s[i++] - '0');
-            if (i == start) return false;
-            if (fractionDigits) *fractionDigits = int(i - start);
-            for (size_t n = i - start; n < 9; ++n) nanos *= 10;
-            t.fraction = nanos;
-        }
-    }
-    if (i != s.size() || (!hasDate && !hasTime)) return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
-    t.year = SQLSMALLINT(y);
-    t.month = SQLUSMALLINT(mo);
-    t.day = SQLUSMALLINT(d);
-    t.hour = SQLUSMALLINT(h);
-    t.minute = SQLUSMALLINT(mi);
-    t.second = SQLUSMALLINT(se);
+    IsoStamp st;
+    if (!parseIsoStamp(s, st) || !st.plain()) return false;
+    hasDate = st.hasDate;
+    hasTime = st.hasTime;
+    if (fractionDigits && st.fractionDigits) *fractionDigits = st.fractionDigits;
+    t.year = short(hasDate ? st.year : 1899);
+    t.month = (unsigned short)(hasDate ? st.month : 12);
+    t.day = SQLUSMALLINT(hasDate ? st.day : 30);
+    t.hour = SQLUSMALLINT(st.hour);
+    t.minute = SQLUSMALLINT(st.minute);
+    t.second = SQLUSMALLINT(st.second);
+    t.fraction = SQLUINTEGER(st.nanos);
     return true;
 }
 

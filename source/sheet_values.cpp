@@ -1,5 +1,7 @@
 #include "source/sheet_values.h"
 
+#include "core/text.h"
+
 namespace kordb {
 
 namespace {
@@ -55,6 +57,42 @@ std::string cellName(uint64_t row, uint64_t col) {
     for (uint64_t c = col + 1; c > 0; c = (c - 1) / 26)
         letters.insert(letters.begin(), char('A' + (c - 1) % 26));
     return letters + std::to_string(row + 1);
+}
+
+void decodeEscapes(std::string& s) {
+    size_t i = s.find("_x");
+    if (i == std::string::npos) return;
+    auto hex4 = [&](size_t at, uint32_t& v) {
+        if (at + 7 > s.size() || s[at] != '_' || s[at + 1] != 'x' || s[at + 6] != '_') return false;
+        v = 0;
+        for (size_t k = at + 2; k < at + 6; ++k) {
+            char c = char(s[k] | 0x20);
+            int d = s[k] >= '0' && s[k] <= '9' ? s[k] - '0'
+                    : c >= 'a' && c <= 'f'     ? c - 'a' + 10
+                                               : -1;
+            if (d < 0) return false;
+            v = v * 16 + uint32_t(d);
+        }
+        return true;
+    };
+    std::string out(s, 0, i);
+    while (i < s.size()) {
+        uint32_t c;
+        if (!hex4(i, c)) {
+            out += s[i++];
+            continue;
+        }
+        i += 7;
+        uint32_t low;
+        if (c >= 0xD800 && c <= 0xDBFF && hex4(i, low) && low >= 0xDC00 && low <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 7;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c != 0) appendUtf8(out, c);
+    }
+    s.swap(out);
 }
 
 }  // namespace kordb

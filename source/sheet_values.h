@@ -1,6 +1,7 @@
 #pragma once
 // What both workbook readers decide alike about the values a sheet holds: whether a number
-// format shows a date, a time of day or a plain number, and the "A1" name of a cell.
+// format shows a date, a time of day or a plain number, the "A1" name of a cell, and the
+// _xHHHH_ escapes of the XML formats.
 
 #include <cstdint>
 #include <string>
@@ -20,5 +21,10 @@ FormatShows builtinFormatShows(uint64_t id);
 
 // "A1"-style name of a zero-based row and column.
 std::string cellName(uint64_t row, uint64_t col);
+
+// Decodes Excel's _xHHHH_ escapes in place: characters XML cannot carry, "_x005F_" for an
+// underscore; a surrogate pair in two escapes makes one character, a lone half U+FFFD, and
+// U+0000 is dropped. Anything not an escape stays as it is.
+void decodeEscapes(std::string& s);
 
 }  // namespace kordb

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/dates.h"
 #include "core/errors.h"
 #include "core/text.h"
 #include "source/sheet_values.h"
@@ -47,10 +48,6 @@ bool isValue(const Cell& c) {
 
 }  // namespace
 
-std::string cellAddress(uint32_t row, uint32_t col) {
-    return cellName(row, col);
-}
-
 std::string serialToIso(double value, bool date1904, uint8_t form) {
     const bool calendar = form == kCalendarDate;
     // 0001-01-01 and 9999-12-31 as the cell counts days.
@@ -70,30 +67,13 @@ std::string serialToIso(double value, bool date1904, uint8_t form) {
         }
     }
     const bool timeOnly = !calendar && days == 0 && (form == kSerialTime || (!date1904 && ms > 0));
-    // Days since 1970-01-01 of the cell's day; the 1900 system counts a 29 February 1900
-    // that never was, so serials before it are one day later than the count says.
-    long long epoch;
-    if (calendar)
-        epoch = days - 25569;  // 1899-12-30
-    else if (date1904)
-        epoch = days - 24107;  // 1904-01-01
-    else
-        epoch = days - (days < 61 ? 25568 : 25569);
-    if (!calendar && !date1904 && days == 60) epoch = -25509;  // 1900-02-28, the nearest day
-    // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
-    long long z = epoch + 719468;
-    long long era = (z >= 0 ? z : z - 146096) / 146097;
-    long long doe = z - era * 146097;
-    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long y = yoe + era * 400;
-    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    long long mp = (5 * doy + 2) / 153;
-    long long d = doy - (153 * mp + 2) / 5 + 1;
-    int m = int(mp + (mp < 10 ? 3 : -9));
-    if (m <= 2) ++y;
+    const std::chrono::year_month_day date =
+        dateOfCalendarDay(calendar ? days : calendarDayOfSerial(days, date1904));
+    const int y = int(date.year());
+    const unsigned m = unsigned(date.month()), d = unsigned(date.day());
     char buf[64];
     int n = 0;
-    if (!timeOnly) n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", int(y), m, int(d));
+    if (!timeOnly) n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", y, m, d);
     if (ms == 0 && !timeOnly) return std::string(buf, size_t(n));
     if (!timeOnly) buf[n++] = 'T';
     long long seconds = ms / 1000;

@@ -11,6 +11,7 @@
 
 #include "core/value.h"
 #include "source/cells.h"
+#include "source/sheet_values.h"
 
 namespace kordb {
 
@@ -78,8 +79,10 @@ class Workbook {
     size_t hintPos_ = 0;
 };
 
-// "A1"-style address of a zero-based row and column.
-std::string cellAddress(uint32_t row, uint32_t col);
+// cellName under the name the command line's callers know it by.
+inline std::string cellAddress(uint32_t row, uint32_t col) {
+    return cellName(row, col);
+}
 
 // ISO 8601 text of a Date cell's number counted as form (a DateForm) says: a date alone when
 // there is no time of day, a time alone for a time on day 0 of the 1900 system or under a

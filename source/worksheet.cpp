@@ -37,7 +37,7 @@ std::string quoteIdent(const std::string& name) {
 }
 
 std::string columnLetters(size_t col) {
-    std::string a = cellAddress(0, uint32_t(col));
+    std::string a = cellName(0, col);
     return a.substr(0, a.size() - 1);  // without the row number "1"
 }
 

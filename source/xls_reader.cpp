@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "core/text.h"
 #include "source/cells.h"
 #include "source/sheet_values.h"
 
@@ -66,24 +67,6 @@ std::string hex4(uint16_t v) {
 [[noreturn]] void damaged(const std::string& what, size_t offset) {
     throw ReadError("it is damaged: " + what + " (record at offset " + std::to_string(offset) +
                     " of the Workbook stream)");
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | (cp >> 12 & 0x3F));
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 void appendLatin1(std::string& out, const uint8_t* p, size_t n) {
@@ -328,6 +311,8 @@ class XlsReader : public WorkbookReader {
         if (r.size < 4) damaged("a header record is too short", r.offset);
         if (u16(r.data) < kBiff8) throw ReadError(kOlder);
     }
+    class SheetScan;
+
     void readGlobals();
     const StringTable& strings();
 
@@ -430,6 +415,162 @@ const StringTable& XlsReader::strings() {
     return sst_;
 }
 
+// One sheet's cell records read into out, one function per record kind; what a record
+// leaves for the next (a formula's pending text) is kept here between them.
+class XlsReader::SheetScan {
+  public:
+    SheetScan(XlsReader& book, SheetCells& out) : book_(book), out_(out) {}
+
+    void labelSst(const Record& r) {
+        need(r, 10);
+        if (!sst_) {
+            sst_ = &book_.strings();
+            local_.assign(sst_->size(), kNone);
+        }
+        uint32_t i = u32(r.data + 6);
+        if (i >= sst_->size())
+            damaged("a cell refers to text number " + std::to_string(i + 1) +
+                        " but the string table holds " + std::to_string(sst_->size()),
+                    r.offset);
+        if (local_[i] == kNone) local_[i] = out_.addString(std::string(sst_->at(i)));
+        text(r.data, local_[i]);
+    }
+
+    void number(const Record& r) {
+        need(r, 14);
+        number(r.data, f64(r.data + 6));
+    }
+
+    void rk(const Record& r) {
+        need(r, 10);
+        number(r.data, rkValue(u32(r.data + 6)));
+    }
+
+    void mulRk(const Record& r) {
+        need(r, 6);
+        uint16_t first = u16(r.data + 2), last = u16(r.data + r.size - 2);
+        if (last < first || r.size != 6 + 6 * (size_t(last) - first + 1))
+            damaged("a row of numbers does not match its length", r.offset);
+        uint16_t row = u16(r.data);
+        for (uint32_t c = first; c <= last; ++c) {
+            const uint8_t* e = r.data + 4 + 6 * (c - first);
+            out_.add(row, c, typed(u16(e), rkValue(u32(e + 2))));
+        }
+    }
+
+    void label(const Record& r) {
+        need(r, 6);
+        std::string s;
+        if (!recordString(r.data + 6, r.size - 6, false, s))
+            damaged("a text cell runs past the end of its record", r.offset);
+        text(r.data, out_.addString(std::move(s)));
+    }
+
+    void boolErr(const Record& r) {
+        need(r, 8);
+        Cell c;
+        if (r.data[7]) {
+            c.type = Cell::Type::Error;
+            c.error = r.data[6];
+        } else {
+            c.type = Cell::Type::Boolean;
+            c.number = r.data[6] ? 1 : 0;
+        }
+        out_.add(u16(r.data), u16(r.data + 2), c);
+    }
+
+    // Excel 3 and 4 formulas put the result where BIFF8 does; the cached result is the cell's
+    // value either way.
+    void formula(const Record& r) {
+        need(r, 14);
+        textPending_ = false;
+        const uint8_t* v = r.data + 6;
+        if (u16(v + 6) != 0xFFFF) {
+            number(r.data, f64(v));
+            return;
+        }
+        Cell c;
+        switch (v[0]) {
+            case 0:
+                textPending_ = true;
+                pendingRow_ = u16(r.data);
+                pendingCol_ = u16(r.data + 2);
+                break;
+            case 1:
+                c.type = Cell::Type::Boolean;
+                c.number = v[2] ? 1 : 0;
+                out_.add(u16(r.data), u16(r.data + 2), c);
+                break;
+            case 2:
+                c.type = Cell::Type::Error;
+                c.error = v[2];
+                out_.add(u16(r.data), u16(r.data + 2), c);
+                break;
+            case 3:
+                if (emptyText_ == kNone) emptyText_ = out_.addString(std::string());
+                text(r.data, emptyText_);
+                break;
+        }
+    }
+
+    [[noreturn]] static void excel2Cells(const Record& r) {
+        throw ReadError("it holds cells in records of Excel 2.x (record 0x" + hex4(r.type) +
+                        " at offset " + std::to_string(r.offset) +
+                        " of the Workbook stream), which an Excel 97-2003 sheet does "
+                        "not have: save it again as Excel 97-2003 (.xls) or .xlsx");
+    }
+
+    // A formula with a text result gives the text in the STRING record after it; pos moves
+    // past the record's continuations.
+    void string(const Record& r, size_t& pos) {
+        if (!textPending_) return;
+        textPending_ = false;
+        Continued c("a formula's text ends before its length");
+        c.add(r);
+        book_.records_.continuations(pos, c);
+        std::string s;
+        c.string(s);
+        Cell cell;
+        cell.type = Cell::Type::Text;
+        cell.text = out_.addString(std::move(s));
+        out_.add(pendingRow_, pendingCol_, cell);
+    }
+
+  private:
+    static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+
+    static void need(const Record& r, size_t n) {
+        if (r.size < n) damaged("a cell record is too short", r.offset);
+    }
+
+    // A number as its cell format shows it: a date, a time of day or a number.
+    Cell typed(uint16_t xf, double v) const {
+        Cell c;
+        c.number = v;
+        FormatShows shows = xf < book_.xfShows_.size() ? book_.xfShows_[xf] : FormatShows::Number;
+        c.type = shows == FormatShows::Number ? Cell::Type::Number : Cell::Type::Date;
+        c.error = shows == FormatShows::Time ? kSerialTime : kSerialDate;
+        return c;
+    }
+
+    void number(const uint8_t* d, double v) { out_.add(u16(d), u16(d + 2), typed(u16(d + 4), v)); }
+
+    void text(const uint8_t* d, uint32_t s) {
+        Cell c;
+        c.type = Cell::Type::Text;
+        c.text = s;
+        out_.add(u16(d), u16(d + 2), c);
+    }
+
+    XlsReader& book_;
+    SheetCells& out_;
+    const StringTable* sst_ = nullptr;
+    std::vector<uint32_t> local_;  // SST index -> index in out_, or none yet
+    uint32_t emptyText_ = kNone;
+    bool textPending_ = false;
+    uint16_t pendingRow_ = 0, pendingCol_ = 0;
+};
+
 void XlsReader::readSheet(size_t index, SheetCells& out) {
     if (index >= sheets_.size())
         throw ReadError("it has no sheet number " + std::to_string(index + 1));
@@ -452,36 +593,7 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
         return;
     }
 
-    const StringTable* sst = nullptr;
-    std::vector<uint32_t> local;  // SST index -> index in out, or none yet
-    constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-    uint32_t emptyText = kNone;
-    // A number as its cell format shows it: a date, a time of day or a number.
-    auto typed = [&](uint16_t xf, double v) {
-        Cell c;
-        c.number = v;
-        FormatShows shows = xf < xfShows_.size() ? xfShows_[xf] : FormatShows::Number;
-        c.type = shows == FormatShows::Number ? Cell::Type::Number : Cell::Type::Date;
-        c.error = shows == FormatShows::Time ? kSerialTime : kSerialDate;
-        return c;
-    };
-    auto number = [&](const uint8_t* d, double v) {
-        out.add(u16(d), u16(d + 2), typed(u16(d + 4), v));
-    };
-    auto text = [&](const uint8_t* d, uint32_t s) {
-        Cell c;
-        c.type = Cell::Type::Text;
-        c.text = s;
-        out.add(u16(d), u16(d + 2), c);
-    };
-    auto need = [&](size_t n) {
-        if (r.size < n) damaged("a cell record is too short", r.offset);
-    };
-
-    // A formula with a text result gives the text in the STRING record after it.
-    bool textPending = false;
-    uint16_t pendingRow = 0, pendingCol = 0;
-
+    SheetScan scan(*this, out);
     int depth = 1;  // embedded charts bring their own header and end records
     while (depth > 0) {
         if (!records_.next(pos, r))
@@ -497,121 +609,38 @@ void XlsReader::readSheet(size_t index, SheetCells& out) {
         }
         if (depth != 1) continue;
         switch (r.type) {
-            case kLabelSst: {
-                need(10);
-                if (!sst) {
-                    sst = &strings();
-                    local.assign(sst->size(), kNone);
-                }
-                uint32_t i = u32(r.data + 6);
-                if (i >= sst->size())
-                    damaged("a cell refers to text number " + std::to_string(i + 1) +
-                                " but the string table holds " + std::to_string(sst->size()),
-                            r.offset);
-                if (local[i] == kNone) local[i] = out.addString(std::string(sst->at(i)));
-                text(r.data, local[i]);
+            case kLabelSst:
+                scan.labelSst(r);
                 break;
-            }
             case kNumber:
-                need(14);
-                number(r.data, f64(r.data + 6));
+                scan.number(r);
                 break;
             case kRk:
-                need(10);
-                number(r.data, rkValue(u32(r.data + 6)));
+                scan.rk(r);
                 break;
-            case kMulRk: {
-                need(6);
-                uint16_t first = u16(r.data + 2), last = u16(r.data + r.size - 2);
-                if (last < first || r.size != 6 + 6 * (size_t(last) - first + 1))
-                    damaged("a row of numbers does not match its length", r.offset);
-                uint16_t row = u16(r.data);
-                for (uint32_t c = first; c <= last; ++c) {
-                    const uint8_t* e = r.data + 4 + 6 * (c - first);
-                    out.add(row, c, typed(u16(e), rkValue(u32(e + 2))));
-                }
+            case kMulRk:
+                scan.mulRk(r);
                 break;
-            }
             case kLabel:
-            case kRString: {
-                need(6);
-                std::string s;
-                if (!recordString(r.data + 6, r.size - 6, false, s))
-                    damaged("a text cell runs past the end of its record", r.offset);
-                text(r.data, out.addString(std::move(s)));
+            case kRString:
+                scan.label(r);
                 break;
-            }
-            case kBoolErr: {
-                need(8);
-                Cell c;
-                if (r.data[7]) {
-                    c.type = Cell::Type::Error;
-                    c.error = r.data[6];
-                } else {
-                    c.type = Cell::Type::Boolean;
-                    c.number = r.data[6] ? 1 : 0;
-                }
-                out.add(u16(r.data), u16(r.data + 2), c);
+            case kBoolErr:
+                scan.boolErr(r);
                 break;
-            }
             case kFormula:
             case kFormula3:
-            case kFormula4: {
-                // Excel 3 and 4 formulas put the result where BIFF8 does; the cached result is
-                // the cell's value either way.
-                need(14);
-                textPending = false;
-                const uint8_t* v = r.data + 6;
-                if (u16(v + 6) != 0xFFFF) {
-                    number(r.data, f64(v));
-                    break;
-                }
-                Cell c;
-                switch (v[0]) {
-                    case 0:
-                        textPending = true;
-                        pendingRow = u16(r.data);
-                        pendingCol = u16(r.data + 2);
-                        break;
-                    case 1:
-                        c.type = Cell::Type::Boolean;
-                        c.number = v[2] ? 1 : 0;
-                        out.add(u16(r.data), u16(r.data + 2), c);
-                        break;
-                    case 2:
-                        c.type = Cell::Type::Error;
-                        c.error = v[2];
-                        out.add(u16(r.data), u16(r.data + 2), c);
-                        break;
-                    case 3:
-                        if (emptyText == kNone) emptyText = out.addString(std::string());
-                        text(r.data, emptyText);
-                        break;
-                }
+            case kFormula4:
+                scan.formula(r);
                 break;
-            }
             case kInteger2:
             case kNumber2:
             case kLabel2:
             case kBoolErr2:
-                throw ReadError("it holds cells in records of Excel 2.x (record 0x" + hex4(r.type) +
-                                " at offset " + std::to_string(r.offset) +
-                                " of the Workbook stream), which an Excel 97-2003 sheet does "
-                                "not have: save it again as Excel 97-2003 (.xls) or .xlsx");
-            case kString: {
-                if (!textPending) break;
-                textPending = false;
-                Continued c("a formula's text ends before its length");
-                c.add(r);
-                records_.continuations(pos, c);
-                std::string s;
-                c.string(s);
-                Cell cell;
-                cell.type = Cell::Type::Text;
-                cell.text = out.addString(std::move(s));
-                out.add(pendingRow, pendingCol, cell);
+                SheetScan::excel2Cells(r);
+            case kString:
+                scan.string(r, pos);
                 break;
-            }
         }
     }
     out.finish();

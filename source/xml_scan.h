@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "source/cells.h"
 
 namespace kordb::xml {
@@ -65,24 +66,6 @@ inline Ns namespaceOf(std::string_view uri) {
     for (const Known& k : kKnown)
         if (k.uri == uri) return k.ns;
     return uri.empty() ? Ns::None : Ns::Other;
-}
-
-inline void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 inline bool validUtf8(std::string_view s) {
