@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/operator.h"
 
@@ -28,8 +29,9 @@ struct AppState {
     std::string KeyColumn;
     std::string TableName;
     std::string SheetName;
-    std::string DupKeys;
-    std::string ErrKeys;
+    // The keys the latest verification left out of its final listing: those the duplicate
+    // checks found.
+    std::vector<std::string> ErrKeys;
     std::string WorkbookTitle;
     int32_t ErrCount = 0;
     bool ErrFound = false;
@@ -37,6 +39,7 @@ struct AppState {
 
     // Module level.
     std::shared_ptr<odbc::Connection> DestConn;
+    // The latest worksheet statement opened through the form.
     std::string SheetSQL;
     std::string DestSQL;
     std::string PluSQL;
