@@ -95,6 +95,11 @@ int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptio
 
 void noteStartSafety(const Form& form, CliOperator& op) {
     noteRowByRow(form, op);
+    if (!form.outcome.writtenOneByOneBecause.empty())
+        op.note(
+            "rows were written one at a time after the destination refused a statement of "
+            "many rows that it then took row by row (" +
+            form.outcome.writtenOneByOneBecause + ")");
     if (form.outcome.rolledBack)
         op.note("nothing was stored: the sheet was one transaction, rolled back at the error");
     else if (!form.outcome.journal.empty())

@@ -64,6 +64,9 @@ struct Outcome {
     // Why the latest Start or plan went on looking rows up one at a time; empty when it did not
     // have to.
     std::string rowByRowBecause;
+    // Why the latest Start went on writing one row at a time: the destination refused a batch
+    // whose rows it then took one by one. Empty when it did not.
+    std::string writtenOneByOneBecause;
 };
 
 // One window's procedures: the operator they talk to, the state they share, and where their

@@ -1,6 +1,7 @@
 #include "migration/passes.h"
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
@@ -186,6 +187,16 @@ std::unique_ptr<SheetRecordset> reopen(Form& f) {
                                             f.ui.comboText());
 }
 
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}
+
 // Every worksheet row through row, a batch at a time, with before(first row) ahead of each.
 void eachRow(Form& f, SheetRecordset& sheet, RowHandler& h, const std::vector<DestTable*>& tables,
              const std::function<void(long)>& before,
@@ -203,12 +214,14 @@ void eachRow(Form& f, SheetRecordset& sheet, RowHandler& h, const std::vector<De
             h.endBatch();
         } catch (...) {
             if (!held) throw;
+            const std::string why = describe(std::current_exception());
             h.abandonBatch();
             // The batch again, row by row, from a cursor of its own.
             auto again = reopen(f);
             long r = 1;
             for (; !again->eof() && r + 1 < first; again->moveNext()) ++r;
             for (; !again->eof() && r + 1 < first + kBatchRows; again->moveNext()) row(*again, ++r);
+            h.batchRefused(why);
             for (; inRows && !sheet.eof() && sheetRow < r; ++sheetRow) sheet.moveNext();
             if (inRows && !sheet.eof()) sheet.moveNext();
             sheetRow = r;

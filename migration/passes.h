@@ -38,6 +38,9 @@ class RowHandler {
     virtual bool beginBatch(const std::vector<DestTable*>&) { return false; }
     virtual void endBatch() {}
     virtual void abandonBatch() {}
+    // The batch taken back had no row at fault: its rows went in one by one. why is the
+    // destination's reason for refusing it.
+    virtual void batchRefused(const std::string& why) { (void)why; }
 };
 
 // The rows of an item worksheet into TableName and KINV_MT_PLU.

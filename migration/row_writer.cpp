@@ -17,6 +17,8 @@ namespace {
 // Statements kept per run; rows of one sheet assign few distinct column sets, so this only
 // bounds a pathological sheet.
 constexpr size_t kMaxCachedWrites = 64;
+// Changes sent in one request at most: a batch's worth.
+constexpr size_t kChangesPerRequest = 500;
 
 bool isPlainIdentifier(std::string_view name) {
     if (name.empty()) return false;
@@ -107,7 +109,7 @@ DestTable::DestTable(odbc::Connection* conn, std::string_view tableName, std::st
 DestTable::~DestTable() = default;
 
 std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
-    storeHeldInserts();  // a look-up sees every row written before it
+    storeHeldWrites();  // a look-up sees every row written before it
     if (!conn_ || !conn_->isOpen())
         throw KorError(errnum::kConnectionClosed,
                        "The destination connection is not open. Connect to the destination "
@@ -256,9 +258,17 @@ void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQ
     }
 }
 
-void DestTable::holdInserts(bool on) {
-    if (!on) held_.clear();
+void DestTable::holdWrites(bool on) {
+    if (!on) dropHeldWrites();
     holding_ = on;
+}
+
+void DestTable::storeHeldWrites() {
+    // New rows first: a change never finds a row of its own batch (a key written since is
+    // looked up again, and a look-up stores what is held), and rows present earlier can only
+    // make a unique value refused sooner, never later, than one row at a time would.
+    storeHeldInserts();
+    storeHeldChanges();
 }
 
 void DestTable::hold(const std::vector<std::pair<int, Value>>& assigned) {
@@ -272,8 +282,9 @@ void DestTable::hold(const std::vector<std::pair<int, Value>>& assigned) {
     group->rows.push_back(std::move(row));
 }
 
-void DestTable::dropHeldInserts() {
+void DestTable::dropHeldWrites() {
     held_.clear();
+    heldChanges_.clear();
 }
 
 void DestTable::storeHeldInserts() {
@@ -308,6 +319,44 @@ void DestTable::storeHeldInserts() {
                 }
             st.execute();
         }
+    }
+}
+
+void DestTable::storeHeldChanges() {
+    if (heldChanges_.empty()) return;
+    std::vector<HeldChange> held = std::move(heldChanges_);
+    heldChanges_.clear();
+    // Many statements in one request, within SQL Server's 2,100 parameters a request, where
+    // the engine takes them (SQLite's driver runs one statement a call).
+    const size_t perRequest =
+        engine_ == Engine::Postgres || engine_ == Engine::SqlServer ? kChangesPerRequest : 1;
+    for (size_t at = 0; at < held.size();) {
+        size_t n = 0, params = 0;
+        std::string sql;
+        for (; at + n < held.size() && n < perRequest; ++n) {
+            const HeldChange& c = held[at + n];
+            if (n > 0 && params + c.params.size() > 2000) break;
+            params += c.params.size();
+            if (n > 0) sql += "; ";
+            sql += c.sql;
+        }
+        odbc::Statement& st = statement("B" + sql, [&] { return sql; });
+        int p = 0;
+        for (size_t i = at; i < at + n; ++i)
+            for (const auto& [index, value] : held[i].params) {
+                const odbc::ColumnInfo& c = columns_[size_t(index)];
+                st.bindStored(++p, value, c.sqlType, c.size, c.digits);
+            }
+        st.execute();
+        // Each statement must have found its row. Anything else (a row gone, a server that
+        // counts nothing) takes the batch back: its rows alone tell which, as they always did.
+        const auto& counts = st.counts();
+        if (counts.size() != n ||
+            std::any_of(counts.begin(), counts.end(), [](long long c) { return c != 1; }))
+            throw KorError(errnum::kRowNotLocated,
+                           "Row cannot be located for updating. Some values may have been "
+                           "changed since it was last read.");
+        at += n;
     }
 }
 
@@ -534,34 +583,25 @@ void DestRecordset::bindIdentifying(odbc::Statement& st, int& p,
 void DestRecordset::change() {
     if (assigned_.empty()) return;
     DestTable& t = *table_;
-    t.storeHeldInserts();
     // The row found is identified by its primary key, or else by every value it was read
     // with; either way only that one row may change.
     bool byKey = false;
     std::vector<int> where = identifyingColumns(byKey);
+    using Engine = DestTable::Engine;
+    // Held where the statement finds one row at most: an engine's row identity tells rows
+    // alike in every value apart.
+    if (t.holding_ && (byKey || t.engine_ != Engine::Unknown)) {
+        hold(where, byKey);
+        return;
+    }
+    t.storeHeldWrites();
 
     std::string key = "U";
     appendIndex(key, int(assigned_.size()));
     for (auto& a : assigned_) appendIndex(key, a.first);
     for (int i : where) appendIndex(key, original_[size_t(i)].isNull() ? -1 - i : i);
 
-    odbc::Statement& st = t.statement(key, [&] {
-        std::string sets;
-        for (auto& a : assigned_) {
-            if (!sets.empty()) sets += ", ";
-            sets += t.columnRef(a.first) + "=?";
-        }
-        std::string cond = identifyingCondition(where);
-        using Engine = DestTable::Engine;
-        if (byKey || t.engine_ == Engine::Unknown)
-            return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
-        if (t.engine_ == Engine::SqlServer)
-            return "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
-        // Rows alike in every value are told apart by the engine's own row identity.
-        std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
-        return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id +
-               " FROM " + t.table_ + " WHERE " + cond + " LIMIT 1)";
-    });
+    odbc::Statement& st = t.statement(key, [&] { return changeSql(where, byKey); });
     bindAssigned(st);
     int p = int(assigned_.size());
     bindIdentifying(st, p, where);
@@ -580,10 +620,42 @@ void DestRecordset::change() {
                        "since it was last read.");
 }
 
+std::string DestRecordset::changeSql(const std::vector<int>& where, bool byKey) const {
+    const DestTable& t = *table_;
+    std::string sets;
+    for (auto& a : assigned_) {
+        if (!sets.empty()) sets += ", ";
+        sets += t.columnRef(a.first) + "=?";
+    }
+    std::string cond = identifyingCondition(where);
+    using Engine = DestTable::Engine;
+    if (byKey || t.engine_ == Engine::Unknown)
+        return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + cond;
+    if (t.engine_ == Engine::SqlServer)
+        return "UPDATE TOP (1) " + t.table_ + " SET " + sets + " WHERE " + cond;
+    // Rows alike in every value are told apart by the engine's own row identity.
+    std::string id = t.engine_ == Engine::Postgres ? "ctid" : "rowid";
+    return "UPDATE " + t.table_ + " SET " + sets + " WHERE " + id + " = (SELECT " + id + " FROM " +
+           t.table_ + " WHERE " + cond + " LIMIT 1)";
+}
+
+void DestRecordset::hold(const std::vector<int>& where, bool byKey) {
+    DestTable& t = *table_;
+    const auto& meta = t.columnMeta();
+    DestTable::HeldChange c;
+    for (const auto& [index, value] : assigned_)
+        c.params.emplace_back(index, boundForm(meta[size_t(index)], value));
+    for (int i : where)
+        if (!original_[size_t(i)].isNull()) c.params.emplace_back(i, original_[size_t(i)]);
+    c.sql = changeSql(where, byKey);
+    if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
+    t.heldChanges_.push_back(std::move(c));
+}
+
 void DestRecordset::remove() {
     if (!found_) noCurrentRow();
     DestTable& t = *table_;
-    t.storeHeldInserts();
+    t.storeHeldWrites();
     bool byKey = false;
     std::vector<int> where = identifyingColumns(byKey);
     std::string key = "D";

@@ -45,11 +45,12 @@ class DestTable {
     // row written since is looked up again. Returns why the engine refused the statement of
     // many keys (every key is then looked up on its own), or empty.
     std::string prefetch(const std::vector<std::string>& keys);
-    // With on, inserts of new rows are held, and stored a few statements of many rows at a
-    // time by storeHeldInserts(); a look-up or a change of the table stores them first.
-    void holdInserts(bool on);
-    void storeHeldInserts();
-    void dropHeldInserts();
+    // With on, writes are held: inserts of new rows stored a few statements of many rows at a
+    // time, changes of rows found by their primary key sent many statements to a request, by
+    // storeHeldWrites(), inserts before changes; a look-up stores them first.
+    void holdWrites(bool on);
+    void storeHeldWrites();
+    void dropHeldWrites();
     // Every row whose key column equals key, Null finding Null.
     std::vector<DestRecordset> lookupAll(const Value& key);
     // A recordset without a current row, for addNew; after a look-up.
@@ -121,6 +122,14 @@ class DestTable {
     };
     bool holding_ = false;
     std::vector<Held> held_;
+    // A held change: its UPDATE's text and its parameters, values in their bound form.
+    struct HeldChange {
+        std::string sql;
+        std::vector<std::pair<int, Value>> params;  // column index, value
+    };
+    std::vector<HeldChange> heldChanges_;
+    void storeHeldInserts();
+    void storeHeldChanges();
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex, SQLSMALLINT type);
     int keyIndex();
 };
@@ -160,6 +169,10 @@ class DestRecordset {
     explicit DestRecordset(DestTable& table) : table_(&table) {}
     void insert();
     void change();
+    // The UPDATE of the assigned columns of the row where finds.
+    std::string changeSql(const std::vector<int>& where, bool byKey) const;
+    // Holds the change with the table's batch.
+    void hold(const std::vector<int>& where, bool byKey);
     // The columns that find the row found again: its primary key, else every comparable one.
     std::vector<int> identifyingColumns(bool& byKey) const;
     std::string identifyingCondition(const std::vector<int>& where) const;

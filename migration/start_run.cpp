@@ -30,6 +30,7 @@ StartRun::StartRun(Form& f)
     f_.outcome.journal.clear();
     f_.outcome.rolledBack = false;
     f_.outcome.rowByRowBecause.clear();
+    f_.outcome.writtenOneByOneBecause.clear();
 }
 
 StartRun::~StartRun() {
@@ -84,19 +85,19 @@ bool StartRun::beginBatch(const std::vector<DestTable*>& tables) {
     if (!canHold_) return false;
     conn->setAutoCommit(false);
     holding_ = tables;
-    for (DestTable* t : holding_) t->holdInserts(true);
+    for (DestTable* t : holding_) t->holdWrites(true);
     return true;
 }
 
 void StartRun::stopHolding() {
-    for (DestTable* t : holding_) t->holdInserts(false);
+    for (DestTable* t : holding_) t->holdWrites(false);
     holding_.clear();
     lines_.clear();
 }
 
 void StartRun::endBatch() {
     if (holding_.empty()) return;
-    for (DestTable* t : holding_) t->storeHeldInserts();
+    for (DestTable* t : holding_) t->storeHeldWrites();
     f_.st.DestConn->commit();
     f_.st.DestConn->setAutoCommit(true);
     journal_.recordOutcome(true);
@@ -107,7 +108,7 @@ void StartRun::endBatch() {
 
 void StartRun::abandonBatch() {
     if (holding_.empty()) return;
-    for (DestTable* t : holding_) t->dropHeldInserts();
+    for (DestTable* t : holding_) t->dropHeldWrites();
     stopHolding();
     try {
         f_.st.DestConn->rollback();
@@ -116,6 +117,13 @@ void StartRun::abandonBatch() {
         // The rows that come again meet the same fault, and it is shown for them.
     }
     journal_.recordOutcome(false);
+}
+
+void StartRun::batchRefused(const std::string& why) {
+    // Whatever the destination held against the batch, it takes the rows one at a time: the
+    // rest of the run goes that way, without a batch failing each time first.
+    canHold_ = 0;
+    if (f_.outcome.writtenOneByOneBecause.empty()) f_.outcome.writtenOneByOneBecause = why;
 }
 
 void StartRun::write(DestRecordset& rs) {

@@ -36,6 +36,7 @@ class StartRun : public RowHandler {
     bool beginBatch(const std::vector<DestTable*>& tables) override;
     void endBatch() override;
     void abandonBatch() override;
+    void batchRefused(const std::string& why) override;
 
   private:
     void stopHolding();

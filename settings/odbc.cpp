@@ -879,6 +879,7 @@ void Statement::execDirect(const std::string& sql) {
 void Statement::finishRun(SQLRETURN rc) {
     drained_ = false;
     count_ = -1;
+    counts_.clear();
     SQLSMALLINT cols = 0;
     if (rc != SQL_NO_DATA) SQLNumResultCols(stmt_, &cols);
     if (cols > 0 && !write_) {
@@ -910,6 +911,9 @@ void Statement::finishRun(SQLRETURN rc) {
         SQLNumResultCols(stmt_, &cols);
     }
     count_ = statementCount(results);
+    for (const ResultInfo& r : results)
+        if (r.kind != ResultInfo::Kind::Rows)
+            counts_.push_back(r.kind == ResultInfo::Kind::NoData ? 0 : r.count);
     drained_ = true;
     columns_.clear();
     closeCursor();

@@ -182,6 +182,9 @@ class Statement {
     std::vector<std::vector<Value>> fetchAll();
     // Rows the last write changed itself (not its triggers); -1 when the server did not say.
     SQLLEN rowCount();
+    // Every count of the last write's results, in their order (0 for SQL_NO_DATA): one per
+    // statement of a text of several.
+    const std::vector<long long>& counts() const { return counts_; }
     void closeCursor();
     const std::string& sql() const { return sql_; }
 
@@ -208,6 +211,7 @@ class Statement {
     bool write_ = false;
     bool drained_ = false;
     SQLLEN count_ = -1;
+    std::vector<long long> counts_;
     std::vector<ColumnInfo> columns_;
     // How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
     struct Binding {
