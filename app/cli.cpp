@@ -431,7 +431,7 @@ void CliOperator::comboClear() {
 
 std::optional<FileChoice> CliOperator::openFileDialog(const std::string&, const std::string&,
                                                       const std::string&) {
-    return choice_;
+    return std::nullopt;  // a command line names its workbook
 }
 
 void CliOperator::startProgress(uint32_t totalRows) {
@@ -653,16 +653,23 @@ int runCells(Form& form, const Chosen& chosen, const CliArgs& a, std::ostream& o
     }
 }
 
-// The form as the window leaves it once the workbook and the sheet are chosen.
-void chooseOnForm(Form& form, CliOperator& op, const Chosen& chosen,
-                  const std::vector<std::string>& sheets, int index) {
-    op.setFieldText(kPath, chosen.path);
-    form.st.WorkbookTitle = chosen.title;
-    op.comboClear();
-    for (const std::string& name : sheets) op.comboAdd(name);
-    op.pick(index);
-    form.st.TableName = chosen.table();
-    form.st.KeyColumn = table::keyColumnFor(form.st.TableName);
+// Start's request and the plan's: the chosen sheet into the destination connected.
+MigrateRequest startRequest(Form& form, const Chosen& chosen, const CliArgs& a) {
+    MigrateRequest r;
+    workbookCache(form);
+    r.workbooks = form.workbooks;
+    r.workbookPath = chosen.path;
+    r.workbookTitle = chosen.title;
+    r.pickedSheet = chosen.sheet;
+    r.tableName = chosen.table();
+    r.keyColumn = table::keyColumnFor(r.tableName);
+    r.errorFolder = form.errorFolder;
+    r.destination = form.st.DestConn;
+    r.server = form.ui.fieldText(kServer);
+    r.database = form.ui.fieldText(kDatabase);
+    r.atomic = a.atomic;
+    r.rowByRow = a.rowByRow;
+    return r;
 }
 
 // Connect, as the window's Connect does once the fields are filled in.
@@ -700,15 +707,25 @@ int migrate(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment&
     int errors = form.outcome.errors;
     auto started = std::chrono::steady_clock::now();
     op.startProgress(total);
-    form.atomicStart = a.atomic;
-    CConvert_Click(form);
+    int answer = kAnswerNo;
+    try {
+        answer = op.messageBox("Confirm to Start Migrate ? ", "Question", Icon::Question,
+                               Buttons::YesNo);
+        if (answer != kAnswerNo) {
+            ListLines lines(op);
+            showMigrateReport(form, migrateSheet(startRequest(form, chosen, a), lines));
+            showMessage(form, "Completed.", Icon::Exclamation);
+        }
+    } catch (const std::exception& e) {
+        showError(form, e);
+    }
     op.stopProgress();
     noteStartSafety(form, op);
     if (form.outcome.errors > errors) {
         op.note("the migration of " + sheet + " reported an error");
         return kExitFindings;
     }
-    if (form.st.ConfirmAnswer != std::to_string(kAnswerYes)) {
+    if (answer != kAnswerYes) {
         op.note("not confirmed: " + sheet + " was not migrated");
         return kExitUsage;
     }
@@ -806,13 +823,10 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     if (a.verb == "cells") return runCells(form, chosen, a, out);
     if (a.verb == "verify") return verify(form, op, chosen);
 
-    // Start, the plan and the check read the workbook and the sheet from the form.
-    chooseOnForm(form, op, chosen, sheets, index);
     if (int status = connect(form, op, a, env); status != kExitOk) return status;
-    if (a.verb == "check") return runCheck(form, op, out);
+    if (a.verb == "check") return runCheck(form, op, chosen.path, chosen.sheet, out);
     // A plan does not verify: verification writes the error files.
-    form.rowByRow = a.rowByRow;
-    if (a.verb == "plan") return runPlan(form, op, out);
+    if (a.verb == "plan") return runPlan(form, op, startRequest(form, chosen, a), out);
     if (!a.noVerify && verify(form, op, chosen) != kExitOk) {
         op.note("verification found an error: " + chosen.sheet + " was not migrated");
         return kExitFindings;

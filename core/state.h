@@ -35,7 +35,6 @@ struct AppState {
     std::string WorkbookTitle;
     int32_t ErrCount = 0;
     bool ErrFound = false;
-    int16_t LoopIndex = 0;
 
     // Module level.
     std::shared_ptr<odbc::Connection> DestConn;
@@ -67,6 +66,8 @@ struct Outcome {
     // Why the latest Start went on writing one row at a time: the destination refused a batch
     // whose rows it then took one by one. Empty when it did not.
     std::string writtenOneByOneBecause;
+    // The worksheet row the latest Start reached (the header is row 1).
+    long lastRow = 0;
 };
 
 // One window's procedures: the operator they talk to, the state they share, and where their
