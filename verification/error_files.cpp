@@ -29,28 +29,27 @@ std::string modeFileSuffix(std::string_view checkMode) {
     return "_Migrate_" + std::string(checkMode) + ".txt";
 }
 
-void appendNullFileLine(std::string& line, const std::vector<Value>& columns) {
-    for (const Value& v : columns) {
+void appendNullFileLine(std::string& line, const RowValues& columns) {
+    for (int i = 0; i < columns.size(); ++i) {
         line += '\t';
-        appendValue(line, v);
+        appendValue(line, columns[i]);
     }
 }
 
-void appendListingLine(std::string& line, const std::vector<Value>& keyAndColumns) {
-    for (const Value& v : keyAndColumns) {
+void appendListingLine(std::string& line, const RowValues& keyAndColumns) {
+    for (int i = 0; i < keyAndColumns.size(); ++i) {
         if (!line.empty()) line += '\t';
-        appendValue(line, v);
+        appendValue(line, keyAndColumns[i]);
     }
 }
 
-void ErrorFileSink::rowWithoutKey(const std::vector<Value>& columns) {
+void ErrorFileSink::rowWithoutKey(const RowValues& columns) {
     line_.clear();
     appendNullFileLine(line_, columns);
     files_.append(kNullFileSuffix, line_);
 }
 
-void ErrorFileSink::listedRow(ListingMode mode, bool badKey,
-                              const std::vector<Value>& keyAndColumns) {
+void ErrorFileSink::listedRow(ListingMode mode, bool badKey, const RowValues& keyAndColumns) {
     line_.clear();
     appendListingLine(line_, keyAndColumns);
     if (badKey) {

@@ -20,11 +20,11 @@ std::string modeFileSuffix(std::string_view checkMode);
 
 // The line of a row without a key: a tab before each of the sheet's columns, so it starts
 // with one.
-void appendNullFileLine(std::string& line, const std::vector<Value>& columns);
+void appendNullFileLine(std::string& line, const RowValues& columns);
 // The line of a listed row: its key, then the sheet's columns, tab-separated. While the line
 // is empty the next value replaces it, so an empty key leaves no leading tab: files already
 // written hold such lines.
-void appendListingLine(std::string& line, const std::vector<Value>& keyAndColumns);
+void appendListingLine(std::string& line, const RowValues& keyAndColumns);
 
 // Appends lines to the error files of one check. The file chosen last stays open while
 // further lines go to it, since reopening it per row is far too slow for a full worksheet;
@@ -65,8 +65,8 @@ class ErrorFileSink : public VerifyRowSink {
     ErrorFileSink(std::filesystem::path folder, std::string workbookTitle)
         : files_(std::move(folder), std::move(workbookTitle)) {}
 
-    void rowWithoutKey(const std::vector<Value>& columns) override;
-    void listedRow(ListingMode mode, bool badKey, const std::vector<Value>& keyAndColumns) override;
+    void rowWithoutKey(const RowValues& columns) override;
+    void listedRow(ListingMode mode, bool badKey, const RowValues& keyAndColumns) override;
     void checkDone() override { files_.close(); }
     void checkFailed() noexcept override { files_.closeQuietly(); }
 

@@ -42,14 +42,13 @@ std::string keyList(const std::vector<std::string>& keys) {
     return out;
 }
 
-// Reads the current row's values from ordinal first on into values, reusing its storage.
-void readRow(const SheetRecordset& rs, int first, std::vector<Value>& values) {
-    const int count = rs.fieldCount();
-    values.resize(size_t(count > first ? count - first : 0));
-    for (int i = first; i < count; ++i) values[size_t(i - first)] = rs.field(i);
-}
-
 }  // namespace
+
+std::vector<Value> RowValues::copy(int from) const {
+    std::vector<Value> out;
+    for (int i = from; i < size(); ++i) out.push_back((*this)[i]);
+    return out;
+}
 
 std::string_view listingModeName(ListingMode mode) {
     switch (mode) {
@@ -78,11 +77,10 @@ void findRowsWithoutKey(const VerifyRequest& r, VerifyRowSink& rows, VerifyFindi
         const std::string& key = r.keyColumn;
         auto rs = openSheet(r, "Select " + key + ", * From " + sheetRef(r) + " Where " + key +
                                    " Is Null Or " + key + "=''");
-        std::vector<Value> columns;
+        // Ordinal 0 is the key put in front of "*": the row holds the sheet's own columns.
+        const RowValues columns(*rs, 1);
         while (!rs->eof()) {
-            // Ordinal 0 is the key put in front of "*": the row holds the sheet's own columns.
-            readRow(*rs, 1, columns);
-            out.rowsWithoutKey.push_back({uint32_t(out.rowsWithoutKey.size() + 1), columns});
+            out.rowsWithoutKey.push_back({uint32_t(out.rowsWithoutKey.size() + 1), columns.copy()});
             rows.rowWithoutKey(columns);
             rs->moveNext();
         }
@@ -107,16 +105,12 @@ ListingFindings listRows(const VerifyRequest& r, VerifyRowSink& rows, ListingMod
             sql += comparedKey(r) + " In (" + keyList(keys) + ")";
         }
         auto rs = openSheet(r, sql);
-        std::vector<Value> values;
+        const RowValues values(*rs, 0);
         while (!rs->eof()) {
             ++out.rows;
-            readRow(*rs, 0, values);
-            std::string code = values.empty() ? std::string() : values[0].toText();
+            std::string code = rs->field(0).toText();
             const bool bad = HasQuoteOrSpace(code);
-            if (bad)
-                out.badKeys.push_back(
-                    {std::move(code),
-                     {out.rows, std::vector<Value>(values.begin() + 1, values.end())}});
+            if (bad) out.badKeys.push_back({std::move(code), {out.rows, values.copy(1)}});
             rows.listedRow(mode, bad, values);
             rs->moveNext();
         }

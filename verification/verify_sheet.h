@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/value.h"
+#include "source/worksheet.h"
 
 namespace kordb {
 
@@ -80,6 +81,20 @@ struct VerifyFindings {
     bool errorFound() const;
 };
 
+// The row a check has just read, from one ordinal of its statement on; valid until the check
+// reads the next row. Values are read as asked for: a sheet's worth of them is not copied.
+class RowValues {
+  public:
+    RowValues(const SheetRecordset& rs, int first) : rs_(rs), first_(first) {}
+    int size() const { return rs_.fieldCount() > first_ ? rs_.fieldCount() - first_ : 0; }
+    Value operator[](int i) const { return rs_.field(first_ + i); }
+    std::vector<Value> copy(int from = 0) const;
+
+  private:
+    const SheetRecordset& rs_;
+    int first_;
+};
+
 // Receives every row a check selects, as it is read: the final listing takes in nearly every
 // row of the sheet, far more than a report should hold. A throw ends the check that sent the
 // row, as its own error.
@@ -87,10 +102,9 @@ class VerifyRowSink {
   public:
     virtual ~VerifyRowSink() = default;
     // A row without a key: the sheet's columns.
-    virtual void rowWithoutKey(const std::vector<Value>& columns) = 0;
+    virtual void rowWithoutKey(const RowValues& columns) = 0;
     // A listed row: its key first, then the sheet's columns.
-    virtual void listedRow(ListingMode mode, bool badKey,
-                           const std::vector<Value>& keyAndColumns) = 0;
+    virtual void listedRow(ListingMode mode, bool badKey, const RowValues& keyAndColumns) = 0;
     // The check is over: every row it sent must be stored.
     virtual void checkDone() = 0;
     // The check failed: store what can be, throw nothing.

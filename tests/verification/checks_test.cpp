@@ -23,8 +23,8 @@ TEST(HasQuoteOrSpace, AnyQuoteOrBlankAnywhere) {
 // The service alone: its findings are data, and the rows it selects reach the sink in order.
 class RowLog : public VerifyRowSink {
   public:
-    void rowWithoutKey(const std::vector<Value>& columns) override { add("NULL", columns); }
-    void listedRow(ListingMode mode, bool badKey, const std::vector<Value>& values) override {
+    void rowWithoutKey(const RowValues& columns) override { add("NULL", columns); }
+    void listedRow(ListingMode mode, bool badKey, const RowValues& values) override {
         add(badKey ? "CODEERR" : std::string(listingModeName(mode)), values);
         if (failAt && rows.size() == failAt) throw std::runtime_error("disk full");
     }
@@ -35,9 +35,9 @@ class RowLog : public VerifyRowSink {
     Lines rows;
 
   private:
-    void add(const std::string& file, const std::vector<Value>& values) {
+    void add(const std::string& file, const RowValues& values) {
         std::string line = file + ":";
-        for (const Value& v : values) line += " " + v.toText();
+        for (int i = 0; i < values.size(); ++i) line += " " + values[i].toText();
         rows.push_back(line);
     }
 };
