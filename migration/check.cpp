@@ -93,7 +93,7 @@ std::string typeLabel(const odbc::ColumnMeta& m) {
     std::string name = m.typeName;
     if (name.empty() || name.find('(') != std::string::npos) return name;
     const std::string lower = toUpper(name);
-    if (odbc::isCharType(m.sqlType) && m.size > 0 && m.size < (1u << 30))
+    if (m.sqlType.isText() && m.size > 0 && m.size < (1u << 30))
         name += "(" + std::to_string(m.size) + ")";
     else if ((lower.find("NUMERIC") != std::string::npos ||
               lower.find("DECIMAL") != std::string::npos) &&
@@ -145,7 +145,7 @@ class Judge : public RowHandler {
             if (a != rs.assigned().end() && a->first == int(i)) {
                 ColumnStat& s = stat(t, int(i));
                 ++s.written;
-                if (odbc::isCharType(meta[i].sqlType))
+                if (meta[i].sqlType.isText())
                     s.longest = std::max(s.longest, characters(a->second.toText()));
                 why = refusal(meta[i], a->second);
                 ++a;
@@ -298,17 +298,17 @@ class Trial : public RowHandler {
         const std::string keyColumn = t.keyColumn();
         auto pick = [&](auto good) -> int {
             for (size_t i = 0; i < meta.size(); ++i)
-                if (!equalsNoCase(meta[i].name, keyColumn) && !odbc::isDateType(meta[i].sqlType) &&
+                if (!equalsNoCase(meta[i].name, keyColumn) && !meta[i].sqlType.isDateTime() &&
                     good(meta[i]))
                     return int(i);
             return -1;
         };
         const Value text = Value::text("\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80");
         int textColumn = pick([&](const odbc::ColumnMeta& m) {
-            return odbc::isCharType(m.sqlType) && refusal(m, text).empty();
+            return m.sqlType.isText() && refusal(m, text).empty();
         });
         auto number = [&](const odbc::ColumnMeta& m) {
-            return !odbc::isCharType(m.sqlType) && refusal(m, Value::number(3.5)).empty() &&
+            return !m.sqlType.isText() && refusal(m, Value::number(3.5)).empty() &&
                    storedForm(m, Value::number(3.5)).isNumber();
         };
         int fraction = pick([&](const odbc::ColumnMeta& m) {
@@ -340,7 +340,7 @@ class Trial : public RowHandler {
             try {
                 odbc::Statement up(conn_);
                 up.prepare("UPDATE " + table + " SET " + column + "=?" + where);
-                up.bind(1, v, m.sqlType, m.size, SQLSMALLINT(std::max(m.digits, 0)));
+                up.bind(1, v, m.sqlType, m.size, std::max(m.digits, 0));
                 up.bind(2, Value::text(key.toText()));
                 up.execute();
                 count = long(up.rowCount());
@@ -470,7 +470,7 @@ void reportColumns(odbc::Connection& conn, const std::vector<Target>& targets, c
                                        : std::string()));
             } else if (s.written == 0) {
                 add(r, Verdict::Fits, subject, "fits, nothing written by this sheet");
-            } else if (odbc::isCharType(m.sqlType)) {
+            } else if (m.sqlType.isText()) {
                 add(r, Verdict::Fits, subject,
                     "fits, longest " + std::to_string(s.longest) + " characters");
             } else {

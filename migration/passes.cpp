@@ -209,7 +209,7 @@ void eachRow(Form& f, SheetRecordset& sheet, RowHandler& h, const std::vector<De
         } catch (...) {
             if (!held) throw;
             const std::string why = describe(std::current_exception());
-            h.abandonBatch();
+            if (!h.abandonBatch()) throw;  // stored after all
             // The batch again, row by row, from a cursor of its own.
             auto again = reopen(f);
             long r = 1;

@@ -33,11 +33,11 @@ class RowHandler {
     virtual void list(Form& f, const std::string& line, bool refreshFirst);
 
     // Rows come a batch at a time. A handler may hold a batch's writes to the tables and store
-    // them together at its end (true); abandonBatch() then takes the batch back, and its rows
-    // come again one by one, so that the row at fault fails as it would have alone.
+    // them together at its end (true); abandonBatch() then takes the batch back (true), and its
+    // rows come again one by one, so that the row at fault fails as it would have alone.
     virtual bool beginBatch(const std::vector<DestTable*>&) { return false; }
     virtual void endBatch() {}
-    virtual void abandonBatch() {}
+    virtual bool abandonBatch() { return false; }
     // The batch taken back had no row at fault: its rows went in one by one. why is the
     // destination's reason for refusing it.
     virtual void batchRefused(const std::string& why) { (void)why; }

@@ -1,7 +1,5 @@
 #include "migration/row_writer.h"
 
-#include <sqlext.h>
-
 #include <algorithm>
 #include <ctime>
 #include <unordered_set>
@@ -33,24 +31,15 @@ bool isPlainIdentifier(std::string_view name) {
 
 // Types whose stored value may not come back equal to what was read, or cannot be compared:
 // they cannot help to find a row again.
-bool comparable(SQLSMALLINT type) {
-    switch (type) {
-        case SQL_LONGVARCHAR:
-        case SQL_WLONGVARCHAR:
-        case SQL_LONGVARBINARY:
-        case SQL_VARBINARY:
-        case SQL_BINARY:
-        case SQL_FLOAT:
-        case SQL_REAL:
-        case SQL_DOUBLE:
-        case SQL_TYPE_TIME:
-        case SQL_TYPE_TIMESTAMP:
-        case SQL_TIME:
-        case SQL_TIMESTAMP:
-        case SQL_UNKNOWN_TYPE:
+bool comparable(odbc::ColumnType type) {
+    switch (type.kind()) {
+        case odbc::ColumnKind::Binary:
+        case odbc::ColumnKind::Float:
+        case odbc::ColumnKind::Time:
+        case odbc::ColumnKind::Timestamp:
             return false;
         default:
-            return true;
+            return type.known() && !type.isLong();
     }
 }
 
@@ -128,14 +117,12 @@ std::vector<std::vector<Value>> DestTable::fetch(const Value& key) {
         }
         // Once the key column is known, the key goes as text of its type and size: one
         // declaration for every look-up of the run.
-        SQLSMALLINT type = SQL_UNKNOWN_TYPE;
-        SQLULEN size = 0;
+        odbc::ColumnType type;
+        size_t size = 0;
         if (int k = keyIndex(); k >= 0) {
             const odbc::ColumnInfo& c = columns_[size_t(k)];
             // Long text types cannot be compared with "=" on SQL Server.
-            if (odbc::isCharType(c.sqlType) && c.sqlType != SQL_LONGVARCHAR &&
-                c.sqlType != SQL_WLONGVARCHAR)
-                type = c.sqlType, size = c.size;
+            if (c.sqlType.isText() && !c.sqlType.isLong()) type = c.sqlType, size = c.size;
         }
         lookup_->bind(1, key.isText() ? key : Value::text(key.toText()), type, size);
         lookup_->execute();
@@ -197,8 +184,8 @@ std::string DestTable::prefetch(const std::vector<std::string>& keys) {
     if (columns_.empty()) fetch(Value::text(keys.front()));
     const int k = keyIndex();
     if (k < 0) return {};
-    SQLSMALLINT type = columns_[size_t(k)].sqlType;
-    if (!odbc::isCharType(type) || type == SQL_LONGVARCHAR || type == SQL_WLONGVARCHAR)
+    odbc::ColumnType type = columns_[size_t(k)].sqlType;
+    if (!type.isText() || type.isLong())
         return {};  // compared as the engine converts them: each on its own
     try {
         prefetchDistinct(keys, k, type);
@@ -211,7 +198,8 @@ std::string DestTable::prefetch(const std::vector<std::string>& keys) {
     return {};
 }
 
-void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k, SQLSMALLINT type) {
+void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k,
+                                 odbc::ColumnType type) {
     std::vector<std::string> distinct;
     std::unordered_set<std::string> seen;
     for (const std::string& key : keys)
@@ -607,7 +595,7 @@ void DestRecordset::change() {
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
-    SQLLEN n = st.rowCount();
+    long long n = st.rowCount();
     if (n < 0) {
         // No count from the server: the row must now be found with its new values.
         std::vector<Value> now = original_;
@@ -674,16 +662,16 @@ void DestRecordset::remove() {
     // Rows alike in every value can only be told apart by how many there are: where the
     // server might send no count, they are counted first.
     using Engine = DestTable::Engine;
-    SQLLEN before = -1;
+    long long before = -1;
     if (!byKey && t.engine_ != Engine::Postgres && t.engine_ != Engine::Sqlite)
         before = rowsMatching(where, original_);
     int p = 0;
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
     st.execute();
-    SQLLEN n = st.rowCount();
+    long long n = st.rowCount();
     if (n < 0) {
-        SQLLEN after = rowsMatching(where, original_);
+        long long after = rowsMatching(where, original_);
         n = before >= 0 ? before - after : (after == 0 ? 1 : 0);
     }
     if (n == 0)
@@ -693,8 +681,8 @@ void DestRecordset::remove() {
     found_ = false;
 }
 
-SQLLEN DestRecordset::rowsMatching(const std::vector<int>& where,
-                                   const std::vector<Value>& values) {
+long long DestRecordset::rowsMatching(const std::vector<int>& where,
+                                      const std::vector<Value>& values) {
     DestTable& t = *table_;
     std::string key = "C";
     for (int i : where) appendIndex(key, values[size_t(i)].isNull() ? -1 - i : i);
@@ -715,7 +703,7 @@ SQLLEN DestRecordset::rowsMatching(const std::vector<int>& where,
     }
     st.execute();
     auto rows = st.fetchAll();
-    return rows.empty() || rows[0].empty() ? 0 : SQLLEN(rows[0][0].toNumber());
+    return rows.empty() || rows[0].empty() ? 0 : static_cast<long long>(rows[0][0].toNumber());
 }
 
 std::vector<std::string> DestRecordset::refusals() {

@@ -130,7 +130,8 @@ class DestTable {
     std::vector<HeldChange> heldChanges_;
     void storeHeldInserts();
     void storeHeldChanges();
-    void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex, SQLSMALLINT type);
+    void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
+                          odbc::ColumnType type);
     int keyIndex();
 };
 
@@ -180,7 +181,7 @@ class DestRecordset {
     // The assigned values as parameters 1.., each as its column takes it.
     void bindAssigned(odbc::Statement& st) const;
     // How many rows hold values in the where columns, compared as the writes compare them.
-    SQLLEN rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
+    long long rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
 
     DestTable* table_;
     bool found_ = false;

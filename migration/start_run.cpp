@@ -1,5 +1,6 @@
 #include "migration/start_run.h"
 
+#include <exception>
 #include <string>
 
 #include "core/errors.h"
@@ -41,29 +42,34 @@ StartRun::~StartRun() {
 void StartRun::begin() {
     odbc::Connection* conn = f_.st.DestConn.get();
     if (!f_.atomicStart || !conn || !conn->isOpen()) return;
-    conn->setAutoCommit(false);
-    transaction_ = true;
+    transaction_.emplace(*conn);
 }
 
 void StartRun::finish() {
     if (!transaction_) return;
-    f_.st.DestConn->commit();
-    transaction_ = false;
+    // Committed, the run stays committed even when autocommit does not come back after it.
+    std::exception_ptr afterCommit;
+    try {
+        transaction_->commit();
+    } catch (const std::exception&) {
+        if (transaction_->pending()) throw;
+        afterCommit = std::current_exception();
+    }
+    transaction_.reset();
     journal_.recordCommitted();
-    f_.st.DestConn->setAutoCommit(true);
+    if (afterCommit) std::rethrow_exception(afterCommit);
 }
 
 void StartRun::fail() {
     if (!transaction_) return;
-    transaction_ = false;
     // Nothing was committed: whatever goes wrong here, the engine drops the transaction at
     // the latest when the connection closes.
     f_.outcome.rolledBack = true;
     try {
-        f_.st.DestConn->rollback();
-        f_.st.DestConn->setAutoCommit(true);
+        transaction_->rollback();
     } catch (const std::exception&) {
     }
+    transaction_.reset();
     journal_.discard();
 }
 
@@ -84,7 +90,7 @@ bool StartRun::beginBatch(const std::vector<DestTable*>& tables) {
             if (conn->mayHaveTriggers(t->name())) canHold_ = 0;
     }
     if (!canHold_) return false;
-    conn->setAutoCommit(false);
+    batch_.emplace(*conn);
     holding_ = tables;
     for (DestTable* t : holding_) t->holdWrites(true);
     return true;
@@ -99,25 +105,35 @@ void StartRun::stopHolding() {
 void StartRun::endBatch() {
     if (holding_.empty()) return;
     for (DestTable* t : holding_) t->storeHeldWrites();
-    f_.st.DestConn->commit();
-    f_.st.DestConn->setAutoCommit(true);
+    // Committed, the batch stays stored even when autocommit does not come back after it: its
+    // outcome and lines are given, and the error goes on without the batch being taken back.
+    std::exception_ptr afterCommit;
+    try {
+        batch_->commit();
+    } catch (const std::exception&) {
+        if (batch_->pending()) throw;
+        afterCommit = std::current_exception();
+    }
+    batch_.reset();
     journal_.recordOutcome(true);
     auto lines = std::move(lines_);
     stopHolding();
     for (const auto& [line, refreshFirst] : lines) RowHandler::list(f_, line, refreshFirst);
+    if (afterCommit) std::rethrow_exception(afterCommit);
 }
 
-void StartRun::abandonBatch() {
-    if (holding_.empty()) return;
+bool StartRun::abandonBatch() {
+    if (holding_.empty()) return false;
     for (DestTable* t : holding_) t->dropHeldWrites();
     stopHolding();
     try {
-        f_.st.DestConn->rollback();
-        f_.st.DestConn->setAutoCommit(true);
+        batch_->rollback();
     } catch (const std::exception&) {
         // The rows that come again meet the same fault, and it is shown for them.
     }
+    batch_.reset();
     journal_.recordOutcome(false);
+    return true;
 }
 
 void StartRun::batchRefused(const std::string& why) {

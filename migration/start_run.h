@@ -3,6 +3,7 @@
 // a value the destination refuses named by its worksheet row and column, and with the form's
 // atomicStart the whole run in one transaction.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/state.h"
 #include "migration/journal.h"
 #include "migration/passes.h"
+#include "settings/odbc.h"
 
 namespace kordb {
 
@@ -35,7 +37,7 @@ class StartRun : public RowHandler {
     void list(Form& f, const std::string& line, bool refreshFirst) override;
     bool beginBatch(const std::vector<DestTable*>& tables) override;
     void endBatch() override;
-    void abandonBatch() override;
+    bool abandonBatch() override;
     void batchRefused(const std::string& why) override;
 
   private:
@@ -44,7 +46,9 @@ class StartRun : public RowHandler {
     Form& f_;
     Journal journal_;
     long row_ = 0;
-    bool transaction_ = false;
+    // An atomic run's transaction, from begin() to finish() or fail().
+    std::optional<odbc::Transaction> transaction_;
+    std::optional<odbc::Transaction> batch_;
     // The batch's writes held by the tables, in a transaction of the batch's own, and the
     // list's lines held with them; whether the tables can hold writes at all.
     std::vector<DestTable*> holding_;

@@ -12,25 +12,22 @@ namespace {
 
 enum class Kind { Text, Exact, Integer, Approx, Bit, Date, Other };
 
-Kind kindOf(SQLSMALLINT t) {
-    // A GUID column takes text too, but only text of its own form.
-    if (odbc::isCharType(t) && t != SQL_GUID) return Kind::Text;
-    if (odbc::isDateType(t)) return Kind::Date;
-    switch (t) {
-        case SQL_NUMERIC:
-        case SQL_DECIMAL:
+Kind kindOf(odbc::ColumnType t) {
+    // A GUID column takes text too, but only text of its own form: of kind Other.
+    switch (t.kind()) {
+        case odbc::ColumnKind::Text:
+        case odbc::ColumnKind::WideText:
+            return Kind::Text;
+        case odbc::ColumnKind::Date:
+        case odbc::ColumnKind::Time:
+        case odbc::ColumnKind::Timestamp:
+            return Kind::Date;
+        case odbc::ColumnKind::Decimal:
             return Kind::Exact;
-        case SQL_INTEGER:
-        case SQL_SMALLINT:
-        case SQL_TINYINT:
-        case SQL_BIGINT:
-            return Kind::Integer;
-        case SQL_FLOAT:
-        case SQL_REAL:
-        case SQL_DOUBLE:
+        case odbc::ColumnKind::Integer:
+            return t.isBit() ? Kind::Bit : Kind::Integer;
+        case odbc::ColumnKind::Float:
             return Kind::Approx;
-        case SQL_BIT:
-            return Kind::Bit;
         default:
             return Kind::Other;
     }
@@ -134,15 +131,14 @@ bool parseStamp(std::string_view s, Stamp& t) {
     return time() && i == s.size();
 }
 
-std::string isoOf(const Stamp& t, SQLSMALLINT type) {
+std::string isoOf(const Stamp& t, odbc::ColumnKind kind) {
     char buf[40];
     const std::string fraction = t.fraction.empty() ? std::string() : "." + t.fraction;
-    if (type == SQL_TYPE_TIME || type == SQL_TIME || !t.hasDate) {
+    if (kind == odbc::ColumnKind::Time || !t.hasDate) {
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.h, t.mi, t.s);
         return buf + fraction;
     }
-    if (type == SQL_TYPE_DATE || type == SQL_DATE ||
-        (t.h == 0 && t.mi == 0 && t.s == 0 && fraction.empty())) {
+    if (kind == odbc::ColumnKind::Date || (t.h == 0 && t.mi == 0 && t.s == 0 && fraction.empty())) {
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.y, t.mo, t.d);
         return buf;
     }
@@ -192,9 +188,9 @@ std::string textForm(const Value& v) {
     return v.toText();
 }
 
-size_t lengthIn(const std::string& utf8, SQLSMALLINT type) {
+size_t lengthIn(const std::string& utf8, odbc::ColumnType type) {
     size_t n = 0;
-    bool units16 = type == SQL_WCHAR || type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
+    bool units16 = type.kind() == odbc::ColumnKind::WideText;
     for (unsigned char c : utf8) {
         if ((c & 0xC0) != 0x80) ++n;
         if (units16 && c >= 0xF0) ++n;  // a surrogate pair
@@ -225,9 +221,9 @@ std::string typeLabel(const odbc::ColumnMeta& c) {
     return name;
 }
 
-bool closeEnough(double a, double b, SQLSMALLINT type) {
+bool closeEnough(double a, double b, odbc::ColumnType type) {
     if (a == b) return true;
-    double tolerance = type == SQL_REAL ? 1e-6 : 1e-12;
+    double tolerance = type.isSingle() ? 1e-6 : 1e-12;
     return std::fabs(a - b) <= tolerance * std::max(std::fabs(a), std::fabs(b));
 }
 
@@ -239,9 +235,7 @@ std::string refusal(const odbc::ColumnMeta& c, const Value& v) {
     switch (kind) {
         case Kind::Text: {
             // Long types report sizes that mean "no limit".
-            if (c.size == 0 || c.size >= (1u << 30) || c.sqlType == SQL_LONGVARCHAR ||
-                c.sqlType == SQL_WLONGVARCHAR)
-                return {};
+            if (c.size == 0 || c.size >= (1u << 30) || c.sqlType.isLong()) return {};
             size_t n = lengthIn(textForm(v), c.sqlType);
             if (n > c.size)
                 return "value too long (" + std::to_string(n) + " > " + std::to_string(c.size) +
@@ -261,22 +255,9 @@ std::string refusal(const odbc::ColumnMeta& c, const Value& v) {
                 if (std::fabs(roundTo(x, scale)) >= limit)
                     return "out of range for " + typeLabel(c);
             } else if (kind == Kind::Integer) {
-                double r = std::round(x), lo = 0, hi = 0;
-                switch (c.sqlType) {
-                    case SQL_SMALLINT:
-                        lo = -32768, hi = 32767;
-                        break;
-                    case SQL_INTEGER:
-                        lo = -2147483648.0, hi = 2147483647.0;
-                        break;
-                    case SQL_TINYINT:
-                        lo = 0, hi = 255;
-                        break;
-                    default:
-                        lo = -9223372036854775808.0, hi = 9223372036854775807.0;
-                        break;
-                }
-                if (r < lo || r > hi) return "out of range for " + typeLabel(c);
+                double r = std::round(x);
+                if (r < c.sqlType.integerMin() || r > c.sqlType.integerMax())
+                    return "out of range for " + typeLabel(c);
             } else if (kind == Kind::Bit && (x < 0 || x >= 2)) {
                 return "out of range for " + typeLabel(c);
             }
@@ -314,7 +295,7 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
         case Kind::Approx: {
             double x = 0;
             if (!numberOf(v, x)) return v;
-            return Value::number(c.sqlType == SQL_REAL ? double(float(x)) : x);
+            return Value::number(c.sqlType.isSingle() ? double(float(x)) : x);
         }
         case Kind::Bit: {
             double x = 0;
@@ -323,7 +304,7 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
         case Kind::Date: {
             Stamp t;
             if (v.isNumber() || !parseStamp(v.rawText(), t)) return v;
-            return Value::date(isoOf(t, c.sqlType));
+            return Value::date(isoOf(t, c.sqlType.kind()));
         }
         case Kind::Other:
             return v;
@@ -350,7 +331,7 @@ bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) 
         return numberOf(v, raw) && closeEnough(stored.toNumber(), raw, c.sqlType);
     }
     std::string a = stored.toText(), b = s.toText();
-    if (c.sqlType == SQL_CHAR || c.sqlType == SQL_WCHAR) {
+    if (c.sqlType.isFixedWidth()) {
         // Fixed-width columns give their text back padded with blanks.
         while (!a.empty() && a.back() == ' ') a.pop_back();
         while (!b.empty() && b.back() == ' ') b.pop_back();
@@ -359,7 +340,7 @@ bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) 
     // A date that went into a column the engine keeps as text comes back in its own form.
     Stamp ta, tb;
     if ((stored.isDate() || s.isDate()) && parseStamp(a, ta) && parseStamp(b, tb))
-        return isoOf(ta, SQL_TYPE_TIMESTAMP) == isoOf(tb, SQL_TYPE_TIMESTAMP);
+        return isoOf(ta, odbc::ColumnKind::Timestamp) == isoOf(tb, odbc::ColumnKind::Timestamp);
     return false;
 }
 

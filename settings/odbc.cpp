@@ -1,6 +1,11 @@
 #include "settings/odbc.h"
 
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers need its types
+#endif
 #include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
 #include <sqlucode.h>
 
 #include <algorithm>
@@ -54,8 +59,6 @@ bool contains(const std::string& hay, const char* needle) {
     return h.find(needle) != std::string::npos;
 }
 
-}  // namespace
-
 bool isCharType(SQLSMALLINT t) {
     switch (t) {
         case SQL_CHAR:
@@ -85,8 +88,6 @@ bool isDateType(SQLSMALLINT t) {
     }
 }
 
-namespace {
-
 bool isNumericType(SQLSMALLINT t) {
     switch (t) {
         case SQL_NUMERIC:
@@ -115,21 +116,24 @@ std::string fractionText(SQLUINTEGER nanos) {
     return f;
 }
 
-std::string isoFromStamp(const SQL_TIMESTAMP_STRUCT& t, SQLSMALLINT type) {
+std::string isoFromDate(const Date& d) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, d.month, d.day);
+    return buf;
+}
+
+std::string isoFromStamp(const Timestamp& t, SQLSMALLINT type) {
+    if (type == SQL_TYPE_DATE || type == SQL_DATE) return isoFromDate(t.date());
     char buf[40];
-    std::string fraction = fractionText(t.fraction);
-    if (type == SQL_TYPE_DATE || type == SQL_DATE) {
-        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", t.year, t.month, t.day);
-        fraction.clear();
-    } else if (type == SQL_TYPE_TIME || type == SQL_TIME) {
+    if (type == SQL_TYPE_TIME || type == SQL_TIME) {
         std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", t.hour, t.minute, t.second);
-    } else if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.fraction == 0) {
-        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", t.year, t.month, t.day);
-    } else {
-        std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
+        return buf + fractionText(t.fraction);
     }
-    return buf + fraction;
+    if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.fraction == 0)
+        return isoFromDate(t.date());
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf + fractionText(t.fraction);
 }
 
 bool readDigits(std::string_view s, size_t& i, size_t minDigits, size_t maxDigits, int& out) {
@@ -141,7 +145,7 @@ bool readDigits(std::string_view s, size_t& i, size_t minDigits, size_t maxDigit
 }
 
 // "YYYY-MM-DD", "YYYY-MM-DD[T ]HH:MM:SS[.fffffffff]" or "HH:MM:SS[.f...]", nothing after.
-bool parseIso(std::string_view s, SQL_TIMESTAMP_STRUCT& t, bool& hasDate, bool& hasTime,
+bool parseIso(std::string_view s, Timestamp& t, bool& hasDate, bool& hasTime,
               int* fractionDigits = nullptr) {
     t = {};
     hasDate = hasTime = false;
@@ -214,7 +218,8 @@ bool madeByServer(const Statement& st, const std::vector<Value>& row, const Colu
     if (contains(m.typeName, "identity") || contains(m.typeName, "serial")) return true;
     std::string type = toUpper(m.typeName);
     if ((type == "TIMESTAMP" || type == "ROWVERSION") &&
-        (m.sqlType == SQL_BINARY || m.sqlType == SQL_VARBINARY))
+        (m.sqlType == ColumnType::fromSqlCode(SQL_BINARY) ||
+         m.sqlType == ColumnType::fromSqlCode(SQL_VARBINARY)))
         return true;
     const auto& cols = st.columns();
     for (size_t i = 0; i < cols.size() && i < row.size(); ++i)
@@ -225,9 +230,115 @@ bool madeByServer(const Statement& st, const std::vector<Value>& row, const Colu
     return false;
 }
 
+SQL_TIMESTAMP_STRUCT odbcStamp(const Timestamp& t) {
+    SQL_TIMESTAMP_STRUCT o{};
+    o.year = t.year;
+    o.month = t.month;
+    o.day = t.day;
+    o.hour = t.hour;
+    o.minute = t.minute;
+    o.second = t.second;
+    o.fraction = t.fraction;
+    return o;
+}
+
 }  // namespace
 
-SQLLEN statementCount(const std::vector<ResultInfo>& results) {
+ColumnKind ColumnType::kind() const {
+    switch (code_) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+            return ColumnKind::Text;
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+            return ColumnKind::WideText;
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+        case SQL_BIT:
+            return ColumnKind::Integer;
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+            return ColumnKind::Decimal;
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+            return ColumnKind::Float;
+        case SQL_TYPE_DATE:
+        case SQL_DATE:
+            return ColumnKind::Date;
+        case SQL_TYPE_TIME:
+        case SQL_TIME:
+            return ColumnKind::Time;
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_TIMESTAMP:
+            return ColumnKind::Timestamp;
+        case SQL_BINARY:
+        case SQL_VARBINARY:
+        case SQL_LONGVARBINARY:
+            return ColumnKind::Binary;
+        default:
+            return ColumnKind::Other;
+    }
+}
+
+bool ColumnType::isText() const {
+    return isCharType(code_);
+}
+
+bool ColumnType::isDateTime() const {
+    return isDateType(code_);
+}
+
+bool ColumnType::isLong() const {
+    return code_ == SQL_LONGVARCHAR || code_ == SQL_WLONGVARCHAR || code_ == SQL_LONGVARBINARY;
+}
+
+bool ColumnType::isFixedWidth() const {
+    return code_ == SQL_CHAR || code_ == SQL_WCHAR;
+}
+
+bool ColumnType::isBit() const {
+    return code_ == SQL_BIT;
+}
+
+bool ColumnType::isSingle() const {
+    return code_ == SQL_REAL;
+}
+
+double ColumnType::integerMin() const {
+    switch (code_) {
+        case SQL_SMALLINT:
+            return -32768;
+        case SQL_INTEGER:
+            return -2147483648.0;
+        case SQL_TINYINT:
+        case SQL_BIT:
+            return 0;
+        default:
+            return -9223372036854775808.0;
+    }
+}
+
+double ColumnType::integerMax() const {
+    switch (code_) {
+        case SQL_SMALLINT:
+            return 32767;
+        case SQL_INTEGER:
+            return 2147483647.0;
+        case SQL_TINYINT:
+            return 255;
+        case SQL_BIT:
+            return 1;
+        default:
+            return 9223372036854775807.0;
+    }
+}
+
+long long statementCount(const std::vector<ResultInfo>& results) {
     for (auto r = results.rbegin(); r != results.rend(); ++r) {
         if (r->kind == ResultInfo::Kind::Rows) continue;  // a trigger's SELECT
         // Drivers differ on the count after SQL_NO_DATA; no row was touched either way.
@@ -257,7 +368,10 @@ bool sqlServerDiagnostic(std::string_view message) {
     return contains(tags, "sql server") || contains(tags, "freetds");
 }
 
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context) {
+namespace {
+
+// Throws KorError built from the diagnostics of handle when rc is not a success.
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context = {}) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
     std::string firstState, text;
     long firstNative = 0;
@@ -289,6 +403,8 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& 
     throw KorError(destinationErrorNumber(firstState, firstNative, text, sqlServer), text,
                    firstState, firstNative);
 }
+
+}  // namespace
 
 // ---- Connection ------------------------------------------------------------------------------
 
@@ -324,7 +440,7 @@ void Connection::open(const std::string& connectionString, int loginTimeoutSecon
     if (contains(dbmsName_, "sql server")) Statement(*this).execDirect("SET NOCOUNT OFF");
 }
 
-std::string Connection::info(SQLUSMALLINT what) {
+std::string Connection::info(unsigned short what) {
     SQLWCHAR buf[256] = {};
     SQLSMALLINT len = 0;
     if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, what, buf, sizeof buf, &len))) return {};
@@ -384,9 +500,9 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
             if (row[1].toText() != schema) continue;
             ColumnMeta m;
             m.name = row[3].toText();
-            m.sqlType = SQLSMALLINT(row[4].toNumber());
+            m.sqlType = ColumnType(SQLSMALLINT(row[4].toNumber()));
             m.typeName = row[5].toText();
-            m.size = row[6].isNull() ? 0 : SQLULEN(std::max(0.0, row[6].toNumber()));
+            m.size = row[6].isNull() ? 0 : std::size_t(std::max(0.0, row[6].toNumber()));
             m.digits = row[8].isNull() ? -1 : int(row[8].toNumber());
             m.nullable = row[10].isNull() || row[10].toNumber() != SQL_NO_NULLS;
             if (!row[12].isNull()) m.defaultText = row[12].toText();
@@ -590,9 +706,9 @@ Statement::Statement(Connection& conn) : conn_(conn) {
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(conn.timeout_)), 0);
 }
 
-void Statement::checkRun(SQLRETURN rc) {
+void Statement::checkRun(int rc) {
     try {
-        check(rc, SQL_HANDLE_STMT, stmt_);
+        check(SQLRETURN(rc), SQL_HANDLE_STMT, stmt_);
     } catch (const KorError& e) {
         // HYT00 from the driver's own timer; 57014 when the server cancelled the statement.
         if (e.sqlstate() != "HYT00" && e.sqlstate() != "57014") throw;
@@ -649,6 +765,28 @@ void Statement::prepare(const std::string& sql) {
     std::u16string w = wide(sql);
     check(SQLPrepareW(stmt_, wptr(w), SQLINTEGER(w.size())), SQL_HANDLE_STMT, stmt_);
 }
+
+// How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
+struct Statement::Binding {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLPOINTER data = nullptr;
+    SQLLEN bufLen = 0;
+    bool operator==(const Binding&) const = default;
+};
+
+struct Statement::Param {
+    std::u16string wide;
+    std::string narrow;
+    double number = 0;
+    long long integer = 0;
+    SQL_TIMESTAMP_STRUCT stamp{};
+    SQLLEN indicator = 0;
+    Binding last;  // as the driver was last told
+    bool bound = false;
+};
 
 namespace {
 
@@ -742,10 +880,12 @@ void Statement::bindNumber(Param& p, double d, Binding& b) const {
 void Statement::bindDate(Param& p, const std::string& iso, Binding& b) const {
     bool hasDate = false, hasTime = false;
     int fraction = 0;
-    if (isCharType(b.sqlType) || !parseIso(iso, p.stamp, hasDate, hasTime, &fraction)) {
+    Timestamp t;
+    if (isCharType(b.sqlType) || !parseIso(iso, t, hasDate, hasTime, &fraction)) {
         bindText(p, iso, b);
         return;
     }
+    p.stamp = odbcStamp(t);
     b.cType = SQL_C_TYPE_TIMESTAMP;
     b.data = &p.stamp;
     p.indicator = sizeof p.stamp;
@@ -777,8 +917,8 @@ void Statement::apply(int index, Param& p, const Binding& b) {
     p.bound = true;
 }
 
-void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
-                     SQLSMALLINT digits) {
+void Statement::bind(int index, const Value& value, ColumnType sqlType, std::size_t size,
+                     int digits) {
     Param& p = param(index);
     if (value.isNull() && p.bound) {
         // The driver reads the indicator first: the declaration the parameter has serves.
@@ -786,9 +926,9 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
         return;
     }
     Binding b;
-    b.sqlType = sqlType;
+    b.sqlType = sqlType.code_;
     b.size = size;
-    b.digits = digits;
+    b.digits = SQLSMALLINT(digits);
     switch (value.kind()) {
         case Value::Kind::Null:
             b.cType = conn_.wideText() ? SQL_C_WCHAR : SQL_C_CHAR;
@@ -813,10 +953,10 @@ void Statement::bind(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN
     apply(index, p, b);
 }
 
-void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
-                           SQLSMALLINT digits) {
+void Statement::bindStored(int index, const Value& value, ColumnType sqlType, std::size_t size,
+                           int digits) {
     const std::string& text = value.storedText();
-    if (text.empty() || isCharType(sqlType) || sqlType == SQL_UNKNOWN_TYPE) {
+    if (text.empty() || sqlType.isText() || !sqlType.known()) {
         bind(index, value, sqlType, size, digits);
         return;
     }
@@ -828,9 +968,9 @@ void Statement::bindStored(int index, const Value& value, SQLSMALLINT sqlType, S
     // An engine without types keeps whatever text it is given, so it gets the text as text.
     Binding b;
     b.cType = SQL_C_CHAR;
-    b.sqlType = conn_.typeless_ ? SQLSMALLINT(SQL_VARCHAR) : sqlType;
+    b.sqlType = conn_.typeless_ ? SQLSMALLINT(SQL_VARCHAR) : sqlType.code_;
     b.size = conn_.typeless_ ? stableSize(SQL_VARCHAR, 0, p.narrow.size()) : size;
-    b.digits = digits;
+    b.digits = SQLSMALLINT(digits);
     if (isDateType(b.sqlType)) {
         // A date-time's size counts its characters, fraction included.
         size_t point = text.find('.');
@@ -876,7 +1016,7 @@ void Statement::execDirect(const std::string& sql) {
     }
 }
 
-void Statement::finishRun(SQLRETURN rc) {
+void Statement::finishRun(int rc) {
     drained_ = false;
     count_ = -1;
     counts_.clear();
@@ -896,7 +1036,9 @@ void Statement::finishRun(SQLRETURN rc) {
         } else if (cols > 0) {
             r.kind = ResultInfo::Kind::Rows;
         } else {
-            SQLRowCount(stmt_, &r.count);
+            SQLLEN n = -1;
+            SQLRowCount(stmt_, &n);
+            r.count = n;
         }
         results.push_back(r);
         rc = SQLMoreResults(stmt_);
@@ -934,7 +1076,7 @@ void Statement::describe() {
         ColumnInfo c;
         c.name = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(name),
                                             size_t(std::min<SQLSMALLINT>(nameLen, 511))));
-        c.sqlType = type;
+        c.sqlType = ColumnType(type);
         c.size = size;
         c.digits = digits;
         columns_.push_back(std::move(c));
@@ -943,7 +1085,7 @@ void Statement::describe() {
 
 Value Statement::getData(int col) {
     SQLUSMALLINT n = SQLUSMALLINT(col + 1);
-    SQLSMALLINT type = columns_[size_t(col)].sqlType;
+    SQLSMALLINT type = columns_[size_t(col)].sqlType.code_;
     SQLLEN ind = 0;
     if (isIntegerType(type)) {
         long long i = 0;
@@ -978,7 +1120,7 @@ Value Statement::getData(int col) {
         check(SQLGetData(stmt_, n, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT, stmt_);
         if (ind == SQL_NULL_DATA) return Value::null();
         std::string raw(buf, std::min(sizeof buf - 1, size_t(std::max<SQLLEN>(ind, 0))));
-        SQL_TIMESTAMP_STRUCT t{};
+        Timestamp t;
         bool hasDate = false, hasTime = false;
         if (!parseIso(raw, t, hasDate, hasTime)) return Value::stored(Value::date(raw), raw);
         SQLSMALLINT shown = hasDate ? (hasTime ? type : SQL_TYPE_DATE) : SQL_TYPE_TIME;
@@ -1033,7 +1175,7 @@ std::vector<std::vector<Value>> Statement::fetchAll() {
     return rows;
 }
 
-SQLLEN Statement::rowCount() {
+long long Statement::rowCount() {
     if (drained_) return count_;
     SQLLEN n = -1;
     SQLRowCount(stmt_, &n);

@@ -1,13 +1,10 @@
 #pragma once
 // A thin RAII layer over ODBC: environment, connection and statement handles, diagnostics
 // turned into KorError, Unicode text both ways, and results fetched to the client in full.
+// The driver's own headers, types and codes stay behind it: what the layers above need of a
+// column's type they ask of a ColumnType.
 
-#ifdef _WIN32
-#include <windows.h>  // the ODBC headers need its types
-#endif
-#include <sql.h>
-#include <sqlext.h>
-
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,10 +19,71 @@ namespace kordb::odbc {
 // connection must not stop a migration for good.
 inline constexpr int kStatementTimeoutSeconds = 30;
 
-// Text columns of any length.
-bool isCharType(SQLSMALLINT sqlType);
-// Date, time and date-time columns.
-bool isDateType(SQLSMALLINT sqlType);
+// A date and a date-time as the driver hands them over; fraction in nanoseconds.
+struct Date {
+    short year = 0;
+    unsigned short month = 0;
+    unsigned short day = 0;
+};
+struct Timestamp {
+    short year = 0;
+    unsigned short month = 0;
+    unsigned short day = 0;
+    unsigned short hour = 0;
+    unsigned short minute = 0;
+    unsigned short second = 0;
+    unsigned int fraction = 0;
+    Date date() const { return {year, month, day}; }
+};
+
+// What a column holds, as far as the layers above tell values apart.
+enum class ColumnKind {
+    Text,
+    WideText,  // counted in UTF-16 units
+    Integer,
+    Decimal,  // exact, with a scale
+    Float,
+    Date,
+    Time,
+    Timestamp,
+    Binary,
+    Other,
+};
+
+// A column's type as the driver reports it. Unknown (the default) lets a bound value keep a
+// type of its own.
+class ColumnType {
+  public:
+    ColumnType() = default;
+    // From the driver's SQL type code (SQL_VARCHAR, ...): for this layer and its tests.
+    static ColumnType fromSqlCode(int code) { return ColumnType(short(code)); }
+
+    ColumnKind kind() const;
+    bool known() const { return code_ != 0; }
+    // Takes text: text and wide text of any length, and a GUID, which takes text of its own
+    // form only and so is of kind Other.
+    bool isText() const;
+    bool isDateTime() const;
+    // Text or binary without a length limit, which SQL Server cannot compare with "=".
+    bool isLong() const;
+    // Text padded with blanks to its length.
+    bool isFixedWidth() const;
+    // An integer column of one bit: takes 0 and 1.
+    bool isBit() const;
+    // A single-precision float.
+    bool isSingle() const;
+    // The least and the greatest value of an integer column.
+    double integerMin() const;
+    double integerMax() const;
+
+    bool operator==(const ColumnType&) const = default;
+
+  private:
+    friend class Connection;
+    friend class Statement;
+    explicit ColumnType(short code) : code_(code) {}
+    short code_ = 0;  // SQL_UNKNOWN_TYPE
+};
 
 // The names the driver manager lists.
 struct DataSource {
@@ -43,20 +101,20 @@ std::vector<std::string> driverNames();
 struct ResultInfo {
     enum class Kind { Count, Rows, NoData };
     Kind kind = Kind::Count;
-    SQLLEN count = -1;
+    long long count = -1;
 };
 // The statement's own count among the results of one execution, in their order: a trigger's
 // counts come before the statement's, so its own is the last; -1 when the server sent none.
-SQLLEN statementCount(const std::vector<ResultInfo>& results);
+long long statementCount(const std::vector<ResultInfo>& results);
 // INSERT, UPDATE, DELETE or MERGE, whatever its letter case and leading blanks.
 bool isWriteStatement(std::string_view sql);
 
 // What the catalog says about a column: enough to tell whether a value would be taken.
 struct ColumnMeta {
     std::string name;
-    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+    ColumnType sqlType;
     std::string typeName;  // the engine's own name ("varchar", "int identity")
-    SQLULEN size = 0;      // characters of a text column, precision of a number
+    std::size_t size = 0;  // characters of a text column, precision of a number
     int digits = -1;       // scale of a number; -1 when none
     bool nullable = true;
     bool hasDefault = false;  // a default, or a value the engine makes itself
@@ -116,9 +174,9 @@ class Connection {
 
   private:
     friend class Statement;
-    std::string info(SQLUSMALLINT what);
+    std::string info(unsigned short what);
 
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
+    void* dbc_ = nullptr;  // the driver manager's connection handle
     bool open_ = false;
     bool wide_ = true;
     bool typeless_ = false;  // the engine keeps any value in any column, as it was given
@@ -139,6 +197,8 @@ class Transaction {
     void commit();
     // Rolls back now, reporting a failure the destructor would have to swallow.
     void rollback();
+    // Neither committed nor rolled back yet.
+    bool pending() const { return open_; }
 
   private:
     Connection& conn_;
@@ -147,9 +207,9 @@ class Transaction {
 
 struct ColumnInfo {
     std::string name;
-    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
-    SQLULEN size = 0;
-    SQLSMALLINT digits = 0;
+    ColumnType sqlType;
+    std::size_t size = 0;
+    int digits = 0;
 };
 
 class Statement {
@@ -162,12 +222,12 @@ class Statement {
     void prepare(const std::string& sql);
     // Binds parameter 1.. with the value's own type; sqlType/size describe the target column
     // when known, so that the driver converts to it.
-    void bind(int index, const Value& value, SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE,
-              SQLULEN size = 0, SQLSMALLINT digits = 0);
+    void bind(int index, const Value& value, ColumnType sqlType = {}, std::size_t size = 0,
+              int digits = 0);
     // Binds a value read from a destination column back to a column of that type, through the
     // engine's own text of it where it has one, so that the column gets exactly that value.
-    void bindStored(int index, const Value& value, SQLSMALLINT sqlType, SQLULEN size,
-                    SQLSMALLINT digits);
+    void bindStored(int index, const Value& value, ColumnType sqlType, std::size_t size,
+                    int digits);
     void execute();
     void execDirect(const std::string& sql);
     // The catalog's primary-key columns of table, in key order.
@@ -181,7 +241,7 @@ class Statement {
     // Every row of the current result, fetched at once; closes the cursor.
     std::vector<std::vector<Value>> fetchAll();
     // Rows the last write changed itself (not its triggers); -1 when the server did not say.
-    SQLLEN rowCount();
+    long long rowCount();
     // Every count of the last write's results, in their order (0 for SQL_NO_DATA): one per
     // statement of a text of several.
     const std::vector<long long>& counts() const { return counts_; }
@@ -190,10 +250,10 @@ class Statement {
 
   private:
     // Runs rc's call, naming the timeout when it was the statement timeout that ended it.
-    void checkRun(SQLRETURN rc);
+    void checkRun(int rc);
     // After a write: reads every result the execution left, keeps the statement's own count
     // and frees the connection for the next statement.
-    void finishRun(SQLRETURN rc);
+    void finishRun(int rc);
     void describe();
     Value getData(int col);
 
@@ -206,33 +266,13 @@ class Statement {
     void bindDate(Param& p, const std::string& iso, Binding& b) const;
 
     Connection& conn_;
-    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+    void* stmt_ = nullptr;  // the driver manager's statement handle
     std::string sql_;
     bool write_ = false;
     bool drained_ = false;
-    SQLLEN count_ = -1;
+    long long count_ = -1;
     std::vector<long long> counts_;
     std::vector<ColumnInfo> columns_;
-    // How one parameter goes to the driver: its C type and buffer, and the column it is meant for.
-    struct Binding {
-        SQLSMALLINT cType = SQL_C_CHAR;
-        SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
-        SQLULEN size = 0;
-        SQLSMALLINT digits = 0;
-        SQLPOINTER data = nullptr;
-        SQLLEN bufLen = 0;
-        bool operator==(const Binding&) const = default;
-    };
-    struct Param {
-        std::u16string wide;
-        std::string narrow;
-        double number = 0;
-        long long integer = 0;
-        SQL_TIMESTAMP_STRUCT stamp{};
-        SQLLEN indicator = 0;
-        Binding last;  // as the driver was last told
-        bool bound = false;
-    };
     std::vector<std::unique_ptr<Param>> params_;
 };
 
@@ -243,8 +283,5 @@ bool sqlServerDiagnostic(std::string_view message);
 // SQLBindParameter calls made by this process so far: a statement run for many rows binds
 // its parameters once, not once a row.
 std::size_t parameterBindings();
-
-// Throws KorError built from the diagnostics of handle when rc is not a success.
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& context = {});
 
 }  // namespace kordb::odbc
