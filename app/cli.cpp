@@ -16,10 +16,13 @@
 #include "app/cli_safety.h"
 #include "app/procedures.h"
 #include "core/state.h"
+#include "core/tables.h"
 #include "core/text.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"
 #include "source/workbook.h"
+#include "source/worksheet.h"
+#include "verification/error_files.h"
 
 namespace kordb {
 
@@ -428,7 +431,7 @@ void CliOperator::comboClear() {
 
 std::optional<FileChoice> CliOperator::openFileDialog(const std::string&, const std::string&,
                                                       const std::string&) {
-    return choice_;
+    return std::nullopt;  // a command line names its workbook
 }
 
 void CliOperator::startProgress(uint32_t totalRows) {
@@ -531,9 +534,18 @@ bool fillConnectionFields(Form& form, CliOperator& op, const CliArgs& a,
     return true;
 }
 
-uint32_t sheetRows(Form& form, const std::string& sheet) {
+// The workbook and the sheet a command works on.
+struct Chosen {
+    std::string path;   // as the file dialog reports it: the full path
+    std::string title;  // the file name without its folder: error files are named after it
+    std::string sheet;  // the sheet list's entry, as listed
+    std::string table() const { return trimUpper(sheet); }
+};
+
+uint32_t sheetRows(Form& form, const Chosen& chosen) {
+    const std::string& sheet = chosen.sheet;
     try {
-        auto book = workbookCache(form).get(form.ui.fieldText(kPath));
+        auto book = workbookCache(form).get(chosen.path);
         int index = book->findSheet(sheet);
         if (index < 0) index = book->findSheet(trimUpper(sheet));
         return index < 0 ? 0 : book->sheet(index).dataRows;
@@ -593,10 +605,10 @@ const char* kindName(Workbook::ColumnKind k) {
 // Reads the picked sheet and notes each cell that held an error value and was read as empty.
 // Damage found only now ends every command as damage found at open does, with the reader's
 // message once: the procedures would each report it again, wrapped in their own words.
-bool readPickedSheet(Form& form, CliOperator& op) {
+bool readPickedSheet(Form& form, CliOperator& op, const Chosen& chosen) {
     try {
-        auto book = workbookCache(form).get(form.ui.fieldText(kPath));
-        int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
+        auto book = workbookCache(form).get(chosen.path);
+        int index = resolveSheet(*book, chosen.table(), chosen.sheet);
         if (index < 0) return true;
         for (const auto& e : book->sheet(index).errors)
             op.note("cell " + cellAddress(e.row, e.col) + " of sheet " + book->sheetName(index) +
@@ -609,16 +621,17 @@ bool readPickedSheet(Form& form, CliOperator& op) {
 }
 
 // `cells`: the picked sheet as the worksheet layer reads it.
-int runCells(Form& form, CliOperator& op, const CliArgs& a, std::ostream& out) {
+int runCells(Form& form, const Chosen& chosen, const CliArgs& a, std::ostream& out) {
     try {
-        auto sheet = openSheet(form, "SELECT * FROM " + sheetRef(trimUpper(op.comboText())));
+        auto book = workbookCache(form).get(chosen.path);
+        auto sheet = std::make_unique<SheetRecordset>(
+            book, "SELECT * FROM " + sheetRef(chosen.table()), chosen.sheet);
         std::string line;
         for (int c = 0; c < sheet->fieldCount(); ++c)
             line += (c ? "\t" : "") + escapeCell(sheet->fieldName(c));
         out << line << '\n';
         if (a.types) {
-            auto book = workbookCache(form).get(form.ui.fieldText(kPath));
-            int index = resolveSheet(*book, trimUpper(op.comboText()), op.comboText());
+            int index = resolveSheet(*book, chosen.table(), chosen.sheet);
             const auto& kinds = book->sheet(index).kinds;
             line.clear();
             for (size_t c = 0; c < kinds.size(); ++c)
@@ -640,6 +653,25 @@ int runCells(Form& form, CliOperator& op, const CliArgs& a, std::ostream& out) {
     }
 }
 
+// Start's request and the plan's: the chosen sheet into the destination connected.
+MigrateRequest startRequest(Form& form, const Chosen& chosen, const CliArgs& a) {
+    MigrateRequest r;
+    workbookCache(form);
+    r.workbooks = form.workbooks;
+    r.workbookPath = chosen.path;
+    r.workbookTitle = chosen.title;
+    r.pickedSheet = chosen.sheet;
+    r.tableName = chosen.table();
+    r.keyColumn = table::keyColumnFor(r.tableName);
+    r.errorFolder = form.errorFolder;
+    r.destination = form.st.DestConn;
+    r.server = form.ui.fieldText(kServer);
+    r.database = form.ui.fieldText(kDatabase);
+    r.atomic = a.atomic;
+    r.rowByRow = a.rowByRow;
+    return r;
+}
+
 // Connect, as the window's Connect does once the fields are filled in.
 int connect(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment& env) {
     if (!fillConnectionFields(form, op, a, env)) return kExitNoSource;
@@ -653,31 +685,47 @@ int connect(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment&
 }
 
 // Verify; kExitOk when the sheet may be migrated.
-int verify(Form& form, CliOperator& op) {
+int verify(Form& form, CliOperator& op, const Chosen& chosen) {
     op.note("error files: " + form.errorFolder.string());
-    int errors = form.outcome.errors;
-    CVerify_Click(form);
-    return !form.st.ErrFound && form.outcome.errors == errors ? kExitOk : kExitFindings;
+    showVerifyStart(op);
+    const std::string table = chosen.table();
+    VerifyRequest request{
+        workbookCache(form),          chosen.path, chosen.sheet, table, table::keyColumnFor(table),
+        form.keysIgnoreTrailingBlanks};
+    ErrorFileSink files(form.errorFolder, chosen.title);
+    VerifyFindings found = verifySheet(request, files);
+    return showVerifyResult(form, found, request.keyColumn) ? kExitFindings : kExitOk;
 }
 
 int migrate(Form& form, CliOperator& op, const CliArgs& a, const CliEnvironment& env,
-            const std::string& sheet) {
+            const Chosen& chosen) {
+    const std::string& sheet = chosen.sheet;
     op.setConfirm(a.yes                 ? CliOperator::Confirm::Yes
                   : env.stdinIsTerminal ? CliOperator::Confirm::AskTerminal
                                         : CliOperator::Confirm::No);
-    uint32_t total = env.stderrIsTerminal ? sheetRows(form, sheet) : 0;
+    uint32_t total = env.stderrIsTerminal ? sheetRows(form, chosen) : 0;
     int errors = form.outcome.errors;
     auto started = std::chrono::steady_clock::now();
     op.startProgress(total);
-    form.atomicStart = a.atomic;
-    CConvert_Click(form);
+    int answer = kAnswerNo;
+    try {
+        answer = op.messageBox("Confirm to Start Migrate ? ", "Question", Icon::Question,
+                               Buttons::YesNo);
+        if (answer != kAnswerNo) {
+            ListLines lines(op);
+            showMigrateReport(form, migrateSheet(startRequest(form, chosen, a), lines));
+            showMessage(form, "Completed.", Icon::Exclamation);
+        }
+    } catch (const std::exception& e) {
+        showError(form, e);
+    }
     op.stopProgress();
     noteStartSafety(form, op);
     if (form.outcome.errors > errors) {
         op.note("the migration of " + sheet + " reported an error");
         return kExitFindings;
     }
-    if (form.st.ConfirmAnswer != std::to_string(kAnswerYes)) {
+    if (answer != kAnswerYes) {
         op.note("not confirmed: " + sheet + " was not migrated");
         return kExitUsage;
     }
@@ -747,44 +795,43 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     std::error_code ec;
     fs::path path = fs::absolute(fs::path(a.file), ec);
     if (ec) path = a.file;
-    op.setPath({path.string(), path.filename().string()});
-    CSearch_Click(form);
+    Chosen chosen{path.string(), path.filename().string(), {}};
 
-    int errors = form.outcome.errors;
-    Combo1_DropDown(form);
-    if (form.outcome.errors > errors) return kExitNoSource;
+    std::vector<std::string> sheets;
+    try {
+        sheets = readSheetNames(chosen.path);
+    } catch (const std::exception& e) {
+        showError(form, e);
+        return kExitNoSource;
+    }
     if (a.verb == "sheets") {
-        for (const std::string& name : op.comboItems()) out << name << '\n';
+        for (const std::string& name : sheets) out << name << '\n';
         out << std::flush;
         return kExitOk;
     }
 
-    int index = pickSheet(op.comboItems(), *a.sheet);
+    int index = pickSheet(sheets, *a.sheet);
     if (index < 0) {
         std::string names;
-        for (const std::string& name : op.comboItems()) names += (names.empty() ? "" : ", ") + name;
+        for (const std::string& name : sheets) names += (names.empty() ? "" : ", ") + name;
         op.note("no sheet \"" + *a.sheet + "\" in " + path.string() +
                 " (its sheets: " + (names.empty() ? "none" : names) + ")");
         return kExitUsage;
     }
-    op.pick(index);
-    Combo1_Click(form);
-    const std::string sheet = op.comboText();
-    if (!readPickedSheet(form, op)) return kExitNoSource;
-    if (a.verb == "cells") return runCells(form, op, a, out);
+    chosen.sheet = sheets[size_t(index)];
+    if (!readPickedSheet(form, op, chosen)) return kExitNoSource;
+    if (a.verb == "cells") return runCells(form, chosen, a, out);
+    if (a.verb == "verify") return verify(form, op, chosen);
 
-    if (a.verb == "migrate" || a.verb == "plan" || a.verb == "check")
-        if (int status = connect(form, op, a, env); status != kExitOk) return status;
-    if (a.verb == "check") return runCheck(form, op, out);
+    if (int status = connect(form, op, a, env); status != kExitOk) return status;
+    if (a.verb == "check") return runCheck(form, op, chosen.path, chosen.sheet, out);
     // A plan does not verify: verification writes the error files.
-    form.rowByRow = a.rowByRow;
-    if (a.verb == "plan") return runPlan(form, op, out);
-    if (a.verb == "verify") return verify(form, op);
-    if (!a.noVerify && verify(form, op) != kExitOk) {
-        op.note("verification found an error: " + sheet + " was not migrated");
+    if (a.verb == "plan") return runPlan(form, op, startRequest(form, chosen, a), out);
+    if (!a.noVerify && verify(form, op, chosen) != kExitOk) {
+        op.note("verification found an error: " + chosen.sheet + " was not migrated");
         return kExitFindings;
     }
-    return migrate(form, op, a, env, sheet);
+    return migrate(form, op, a, env, chosen);
 }
 
 }  // namespace kordb

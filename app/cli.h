@@ -62,10 +62,6 @@ class CliOperator : public Operator {
     ~CliOperator() override;
 
     void setConfirm(Confirm c) { confirm_ = c; }
-    void setPath(const FileChoice& choice) { choice_ = choice; }
-    const std::vector<std::string>& comboItems() const { return combo_; }
-    // Selects the combo entry at index, as a click in the list would.
-    void pick(int index) { comboIndex_ = index; }
 
     // While on, every List1 line counts as a row done on the terminal's progress line.
     void startProgress(uint32_t totalRows);
@@ -102,7 +98,6 @@ class CliOperator : public Operator {
     std::string fields_[kFieldCount];
     std::vector<std::string> combo_;
     int comboIndex_ = -1;
-    std::optional<FileChoice> choice_;
 
     bool progressOn_ = false;
     bool progressShown_ = false;

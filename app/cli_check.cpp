@@ -8,10 +8,11 @@
 
 namespace kordb {
 
-int runCheck(Form& form, CliOperator& op, std::ostream& out) {
+int runCheck(Form& form, CliOperator& op, const std::string& workbook, const std::string& sheet,
+             std::ostream& out) {
     CheckInput in;
-    in.workbook = pathFromUtf8(form.ui.fieldText(kPath));
-    in.sheet = op.comboText();
+    in.workbook = pathFromUtf8(workbook);
+    in.sheet = sheet;
     const CheckReport report = checkDestination(*form.st.DestConn, in);
     for (const CheckFinding& f : report.findings) out << checkLine(f) << '\n';
     out << std::flush;

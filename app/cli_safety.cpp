@@ -5,6 +5,7 @@
 #include "app/cli.h"
 #include "core/text.h"
 #include "migration/journal.h"
+#include "migration/migration.h"
 #include "migration/plan.h"
 #include "migration/undo.h"
 #include "settings/odbc.h"
@@ -23,20 +24,21 @@ void noteRowByRow(const Form& form, CliOperator& op) {
 
 }  // namespace
 
-int runPlan(Form& form, CliOperator& op, std::ostream& out) {
-    // The sheet as Start takes it from the list.
-    form.st.SheetName = trimUpper(op.comboText());
-    PlanCounts counts;
-    bool clean = PlanMigration(
-        form, [&](const std::string& line) { out << line << '\n'
-                                                 << std::flush; }, counts);
+int runPlan(Form& form, CliOperator& op, const MigrateRequest& request, std::ostream& out) {
+    struct Out : MigrateLines {
+        explicit Out(std::ostream& o) : out(o) {}
+        void line(const std::string& text) override { out << text << '\n' << std::flush; }
+        std::ostream& out;
+    } lines(out);
+    const PlanReport plan = planSheet(request, lines);
+    showMigrateReport(form, plan.run);
     noteRowByRow(form, op);
-    if (!clean) {
-        op.note("the plan of " + op.comboText() + " stopped at an error");
+    if (!plan.clean) {
+        op.note("the plan of " + request.pickedSheet + " stopped at an error");
         return kExitFindings;
     }
-    op.note(planSummary(counts));
-    return counts.refused > 0 ? kExitFindings : kExitOk;
+    op.note(planSummary(plan.counts));
+    return plan.counts.refused > 0 ? kExitFindings : kExitOk;
 }
 
 int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptions& options,

@@ -7,6 +7,7 @@
 
 #include "core/state.h"
 #include "migration/journal.h"
+#include "migration/migrate_sheet.h"
 #include "migration/undo.h"
 
 namespace kordb {
@@ -16,7 +17,7 @@ class CliOperator;
 // kordb-cli plan: once connected and the sheet picked as for migrate. One line per worksheet
 // row on out, the summary as a note. kExitOk when no value would be refused, kExitFindings
 // when one would or an error was shown.
-int runPlan(Form& form, CliOperator& op, std::ostream& out);
+int runPlan(Form& form, CliOperator& op, const MigrateRequest& request, std::ostream& out);
 
 // kordb-cli undo JOURNAL: the journal read, then connected as for migrate, with op's
 // confirmation set as for migrate. One line per write on out. kExitOk when all was taken

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/operator.h"
 
@@ -28,15 +29,16 @@ struct AppState {
     std::string KeyColumn;
     std::string TableName;
     std::string SheetName;
-    std::string DupKeys;
-    std::string ErrKeys;
+    // The keys the latest verification left out of its final listing: those the duplicate
+    // checks found.
+    std::vector<std::string> ErrKeys;
     std::string WorkbookTitle;
     int32_t ErrCount = 0;
     bool ErrFound = false;
-    int16_t LoopIndex = 0;
 
     // Module level.
     std::shared_ptr<odbc::Connection> DestConn;
+    // The latest worksheet statement opened through the form.
     std::string SheetSQL;
     std::string DestSQL;
     std::string PluSQL;
@@ -64,6 +66,8 @@ struct Outcome {
     // Why the latest Start went on writing one row at a time: the destination refused a batch
     // whose rows it then took one by one. Empty when it did not.
     std::string writtenOneByOneBecause;
+    // The worksheet row the latest Start reached (the header is row 1).
+    long lastRow = 0;
 };
 
 // One window's procedures: the operator they talk to, the state they share, and where their

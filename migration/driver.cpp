@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "core/tables.h"
 #include "core/text.h"
 #include "migration/migration.h"
 #include "source/selection.h"
@@ -18,14 +17,45 @@ void CConvert_Click(Form& f) {
         // No selected entry gives an empty name, which the master table migration reports
         // as a missing worksheet.
         f.st.SheetName = trimUpper(f.ui.comboText());
-        if (f.st.SheetName == table::kItem)
-            MigrateItems(f);
-        else
-            MigrateMasterTable(f);
+        ListLines lines(f.ui);
+        showMigrateReport(f, migrateSheet(migrateRequest(f), lines));
         showMessage(f, "Completed.", Icon::Exclamation);
     } catch (const std::exception& e) {
         showError(f, e);
     }
+}
+
+MigrateRequest migrateRequest(Form& f) {
+    workbookCache(f);  // made here, so that the run shares it
+    MigrateRequest r;
+    r.workbooks = f.workbooks;
+    r.workbookPath = f.ui.fieldText(kPath);
+    r.workbookTitle = f.st.WorkbookTitle;
+    r.pickedSheet = f.ui.comboText();
+    r.tableName = f.st.TableName;
+    r.keyColumn = f.st.KeyColumn;
+    r.errorFolder = f.errorFolder;
+    r.destination = f.st.DestConn;
+    r.server = f.ui.fieldText(kServer);
+    r.database = f.ui.fieldText(kDatabase);
+    r.atomic = f.atomicStart;
+    r.rowByRow = f.rowByRow;
+    return r;
+}
+
+void showMigrateReport(Form& f, const MigrateReport& report) {
+    f.outcome.journal = report.journal;
+    f.outcome.rolledBack = report.rolledBack;
+    f.outcome.rowByRowBecause = report.rowByRowBecause;
+    f.outcome.writtenOneByOneBecause = report.writtenOneByOneBecause;
+    f.outcome.lastRow = report.lastRow;
+    if (!report.destSql.empty()) f.st.DestSQL = report.destSql;
+    if (!report.pluSql.empty()) f.st.PluSQL = report.pluSql;
+    for (const RaisedBox& box : report.boxes)
+        f.ui.messageBox(box.text, box.title, box.icon, Buttons::Ok);
+    if (report.errors == 0) return;
+    f.outcome.errors += report.errors;
+    f.outcome.lastError = report.lastError;
 }
 
 }  // namespace kordb

@@ -41,7 +41,7 @@ const char* const kFixed[][2] = {{"TrsOutlet", "HQ"},     {"RefDiscountCode", "D
                                  {"RefSeasonCode", "NON"}};
 
 // Columns 2 to 72 of the item row, in their order.
-void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRecordset& item) {
+void itemColumns(const SheetRecordset& sheet, const Value& name, DestRecordset& item) {
     static const auto descriptions = numbered<10>("PosDescription");
     static const auto classCodes = numbered<10>("ClassCode");
     static const auto prices = numbered<30>("AdvPrice");
@@ -54,13 +54,11 @@ void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRe
 
     const Value pos = sheet.field("PosDescription");
     item.set("PosDescription", pos.isNull() ? name : pos);
-    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 10; ++f.st.LoopIndex) {
-        const std::string& col = descriptions[size_t(f.st.LoopIndex - 1)];
+    for (const std::string& col : descriptions) {
         const Value v = sheet.field(col);
         item.set(col, v.isNull() ? name : v);
     }
-    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 10; ++f.st.LoopIndex) {
-        const std::string& col = classCodes[size_t(f.st.LoopIndex - 1)];
+    for (const std::string& col : classCodes) {
         const Value v = sheet.field(col);
         if (!v.isNull()) item.set(col, v);
     }
@@ -68,8 +66,7 @@ void itemColumns(Form& f, const SheetRecordset& sheet, const Value& name, DestRe
         const Value v = sheet.field(col);
         if (!v.isNull()) item.set(col, v);
     }
-    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 30; ++f.st.LoopIndex) {
-        const std::string& col = prices[size_t(f.st.LoopIndex - 1)];
+    for (const std::string& col : prices) {
         const Value v = sheet.field(col);
         if (!v.isNull()) item.set(col, v);
     }
@@ -111,15 +108,12 @@ void classColumns(const SheetRecordset& sheet, DestRecordset& rs) {
     nilWhenEmpty(sheet, rs, "AppCode");
 }
 
-void partyColumns(Form& f, const SheetRecordset& sheet, DestRecordset& rs,
-                  const std::string& nameColumn) {
+void partyColumns(const SheetRecordset& sheet, DestRecordset& rs, const std::string& nameColumn) {
     copyWhenPresent(sheet, rs, nameColumn);
     nilWhenEmpty(sheet, rs, "GLCode");
     nilWhenEmpty(sheet, rs, "AreaCode");
-    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 4; ++f.st.LoopIndex)
-        copyWhenPresent(sheet, rs, "Address" + std::to_string(f.st.LoopIndex));
-    for (f.st.LoopIndex = 1; f.st.LoopIndex <= 4; ++f.st.LoopIndex)
-        copyWhenPresent(sheet, rs, "DeliveryAddress" + std::to_string(f.st.LoopIndex));
+    for (int i = 1; i <= 4; ++i) copyWhenPresent(sheet, rs, "Address" + std::to_string(i));
+    for (int i = 1; i <= 4; ++i) copyWhenPresent(sheet, rs, "DeliveryAddress" + std::to_string(i));
     for (const char* col : {"ContactPerson", "TelephoneNo", "HandphoneNo", "EmailAddress",
                             "Website", "CreditLimit", "CreditTerm", "CJ5No", "FaxNo"})
         copyWhenPresent(sheet, rs, col);
@@ -259,7 +253,7 @@ void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
             item.set("ItemCode",
                      code.isNull() ? Value::null() : Value::text(trimUpper(code.toText())));
         }
-        itemColumns(f, sheet, name, item);
+        itemColumns(sheet, name, item);
         // Stored before its look-up row is touched: a failing look-up row keeps the item.
         h.write(item);
 
@@ -300,9 +294,9 @@ void masterPass(Form& f, SheetRecordset& sheet, RowHandler& h) {
         if (tableName == table::kClass)
             classColumns(sheet, rs);
         else if (tableName == table::kDebtor)
-            partyColumns(f, sheet, rs, "DebtorName");
+            partyColumns(sheet, rs, "DebtorName");
         else if (tableName == table::kCreditor)
-            partyColumns(f, sheet, rs, "CreditorName");
+            partyColumns(sheet, rs, "CreditorName");
         h.write(rs);
         h.endRow();
     });

@@ -36,6 +36,7 @@ StartRun::StartRun(Form& f)
 
 StartRun::~StartRun() {
     f_.outcome.journal = journal_.path();
+    f_.outcome.lastRow = row_;
 }
 
 void StartRun::begin() {

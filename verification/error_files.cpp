@@ -15,14 +15,56 @@ namespace {
 // Large enough that a worksheet's worth of lines costs a handful of writes.
 constexpr size_t kBufferSize = 1 << 16;
 
+// The value as error-file text (as Value::toText), without copying text twice.
+void appendValue(std::string& line, const Value& v) {
+    if (v.isText() || v.isDate())
+        line += v.rawText();
+    else
+        line += v.toText();
+}
+
 }  // namespace
 
 std::string modeFileSuffix(std::string_view checkMode) {
     return "_Migrate_" + std::string(checkMode) + ".txt";
 }
 
-fs::path errorFilePath(const Form& f, std::string_view suffix) {
-    return f.errorFolder / pathFromUtf8(f.st.WorkbookTitle + std::string(suffix));
+void appendNullFileLine(std::string& line, const RowValues& columns) {
+    for (int i = 0; i < columns.size(); ++i) {
+        line += '\t';
+        appendValue(line, columns[i]);
+    }
+}
+
+void appendListingLine(std::string& line, const RowValues& keyAndColumns) {
+    for (int i = 0; i < keyAndColumns.size(); ++i) {
+        if (!line.empty()) line += '\t';
+        appendValue(line, keyAndColumns[i]);
+    }
+}
+
+void ErrorFileSink::rowWithoutKey(const RowValues& columns) {
+    line_.clear();
+    appendNullFileLine(line_, columns);
+    files_.append(kNullFileSuffix, line_);
+}
+
+void ErrorFileSink::listedRow(ListingMode mode, bool badKey, const RowValues& keyAndColumns) {
+    line_.clear();
+    appendListingLine(line_, keyAndColumns);
+    if (badKey) {
+        files_.append(kCodeErrFileSuffix, line_);
+    } else {
+        static const std::string suffixes[] = {
+            modeFileSuffix(listingModeName(ListingMode::Ok)),
+            modeFileSuffix(listingModeName(ListingMode::Duplicate)),
+            modeFileSuffix(listingModeName(ListingMode::PluErr))};
+        files_.append(suffixes[int(mode)], line_);
+    }
+}
+
+fs::path ErrorFileWriter::path(std::string_view suffix) const {
+    return folder_ / pathFromUtf8(title_ + std::string(suffix));
 }
 
 ErrorFileWriter::~ErrorFileWriter() {
@@ -39,7 +81,7 @@ void ErrorFileWriter::append(std::string_view suffix, std::string_view line) {
     if (!file_ || suffix != suffix_) {
         close();
         suffix_ = suffix;
-        path_ = errorFilePath(form_, suffix);
+        path_ = path(suffix);
         errno = 0;
         file_ = openPrivate(path_, false);
         if (!file_) fail("cannot be opened for appending", errno);

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "core/state.h"
+#include "core/value.h"
+#include "verification/verify_sheet.h"
 
 namespace kordb {
 
@@ -16,9 +18,13 @@ inline constexpr const char* kCodeErrFileSuffix = "_Migrate_CODEERR.txt";
 // "_Migrate_" + check mode + ".txt"
 std::string modeFileSuffix(std::string_view checkMode);
 
-// The folder of error files, then WorkbookTitle followed by suffix (the suffix alone when the
-// path was typed by hand and WorkbookTitle is empty).
-std::filesystem::path errorFilePath(const Form& f, std::string_view suffix);
+// The line of a row without a key: a tab before each of the sheet's columns, so it starts
+// with one.
+void appendNullFileLine(std::string& line, const RowValues& columns);
+// The line of a listed row: its key, then the sheet's columns, tab-separated. While the line
+// is empty the next value replaces it, so an empty key leaves no leading tab: files already
+// written hold such lines.
+void appendListingLine(std::string& line, const RowValues& keyAndColumns);
 
 // Appends lines to the error files of one check. The file chosen last stays open while
 // further lines go to it, since reopening it per row is far too slow for a full worksheet;
@@ -26,11 +32,15 @@ std::filesystem::path errorFilePath(const Form& f, std::string_view suffix);
 // before it returns, also on its error path.
 class ErrorFileWriter {
   public:
-    explicit ErrorFileWriter(const Form& f) : form_(f) {}
+    // folder, then workbookTitle followed by a file's suffix (the suffix alone when the path
+    // was typed by hand and workbookTitle is empty).
+    ErrorFileWriter(std::filesystem::path folder, std::string workbookTitle)
+        : folder_(std::move(folder)), title_(std::move(workbookTitle)) {}
     ~ErrorFileWriter();
     ErrorFileWriter(const ErrorFileWriter&) = delete;
     ErrorFileWriter& operator=(const ErrorFileWriter&) = delete;
 
+    std::filesystem::path path(std::string_view suffix) const;
     // Appends line and CR LF to the file named by suffix; throws KorError naming the file.
     void append(std::string_view suffix, std::string_view line);
     // Flushes and closes the open file; throws KorError naming it when its lines could not
@@ -42,10 +52,27 @@ class ErrorFileWriter {
   private:
     [[noreturn]] void fail(const std::string& what, int err);
 
-    const Form& form_;
+    std::filesystem::path folder_;
+    std::string title_;
     std::string suffix_;
     std::filesystem::path path_;
     std::FILE* file_ = nullptr;
+};
+
+// The rows of a verification run, each as its line in its error file.
+class ErrorFileSink : public VerifyRowSink {
+  public:
+    ErrorFileSink(std::filesystem::path folder, std::string workbookTitle)
+        : files_(std::move(folder), std::move(workbookTitle)) {}
+
+    void rowWithoutKey(const RowValues& columns) override;
+    void listedRow(ListingMode mode, bool badKey, const RowValues& keyAndColumns) override;
+    void checkDone() override { files_.close(); }
+    void checkFailed() noexcept override { files_.closeQuietly(); }
+
+  private:
+    ErrorFileWriter files_;
+    std::string line_;
 };
 
 }  // namespace kordb

@@ -109,6 +109,34 @@ TEST_P(Start, WithoutAnOpenConnectionBothMigrationsReportIt) {
     }
 }
 
+// The service alone: lines to its sink, boxes and outcome in its report, nothing shown.
+TEST_P(Start, MigrateSheetReportsWhatItStoredAndWhereItStopped) {
+    workbook({{"KINV_MT_CLASS",
+               {"ClassCode", "ClassName", "ClassTypeCode", "AppCode"},
+               {{{"ClassCode", str("C1")}}, {{"ClassCode", str("C2")}}}}});
+    choose("KINV_MT_CLASS");
+    struct Lines : MigrateLines {
+        void line(const std::string& text) override { all.push_back(text); }
+        std::vector<std::string> all;
+    } lines;
+    MigrateReport report = migrateSheet(migrateRequest(form), lines);
+    EXPECT_EQ(lines.all, (std::vector<std::string>{"[C1]", "[C2]"}));
+    ASSERT_EQ(report.boxes.size(), 1u);
+    EXPECT_EQ(report.boxes[0].text, "Migration Successfully");
+    EXPECT_EQ(report.errors, 0);
+    EXPECT_EQ(report.lastRow, 3);
+    EXPECT_TRUE(std::filesystem::exists(report.journal)) << report.journal;
+    EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_CLASS"), "2");
+    EXPECT_TRUE(ui.boxes.empty() && ui.list.empty()) << ui.allBoxes();
+
+    MigrateRequest missing = migrateRequest(form);
+    missing.pickedSheet = missing.tableName = "KLED_MT_DEBTOR";
+    report = migrateSheet(missing, lines);
+    EXPECT_EQ(report.errors, 1);
+    EXPECT_FALSE(report.boxes.empty());
+    EXPECT_EQ(lines.all.size(), 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Start, ::testing::Values(Engine::Sqlite), engineLabel);
 
 }  // namespace

@@ -43,6 +43,24 @@ struct Fixture {
     Form form;
 };
 
+TEST(FormLoad, RestoresTheFourFieldsAndLeavesThePathEmpty) {
+    Fixture f("load");
+    Form_Load(f.form);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(f.ui.fields[i], "") << i;
+    f.store.save("KORDB", "GeneralSetting", "cServer", "srv");
+    f.store.save("KORDB", "GeneralSetting", "ConnTable", "db");
+    f.store.save("KORDB", "GeneralSetting", "cLogin", "sa");
+    f.store.save("KORDB", "GeneralSetting", "cPassword", " p;w ");
+    f.ui.fields[4] = "";
+    Form_Load(f.form);
+    EXPECT_EQ(f.ui.fields[0], "srv");
+    EXPECT_EQ(f.ui.fields[1], "db");
+    EXPECT_EQ(f.ui.fields[2], "sa");
+    EXPECT_EQ(f.ui.fields[3], " p;w ");
+    EXPECT_EQ(f.ui.fields[4], "");
+    EXPECT_TRUE(f.ui.boxes.empty());
+}
+
 TEST(Connect, EmptyFieldStopsAtTheFirstOneWithItsFocus) {
     Fixture f("empty");
     CCONNECT_Click(f.form);

@@ -4,41 +4,13 @@
 
 #include <fstream>
 
-#include "settings/connect.h"
-#include "settings/settings_store.h"
 #include "source/selection.h"
-#include "tests/support/recorder.h"
-#include "tests/support/test_env.h"
+#include "tests/support/form_fixture.h"
 
 namespace kordb {
 namespace {
 
-struct Fixture {
-    explicit Fixture(const std::string& name)
-        : dir(test::scratchDir(name)), store(dir / "config"), form(ui, store, dir / "bin") {}
-    std::filesystem::path dir;
-    test::Recorder ui;
-    SettingsStore store;
-    Form form;
-};
-
-TEST(FormLoad, RestoresTheFourFieldsAndLeavesThePathEmpty) {
-    Fixture f("load");
-    Form_Load(f.form);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(f.ui.fields[i], "") << i;
-    f.store.save("KORDB", "GeneralSetting", "cServer", "srv");
-    f.store.save("KORDB", "GeneralSetting", "ConnTable", "db");
-    f.store.save("KORDB", "GeneralSetting", "cLogin", "sa");
-    f.store.save("KORDB", "GeneralSetting", "cPassword", " p;w ");
-    f.ui.fields[4] = "";
-    Form_Load(f.form);
-    EXPECT_EQ(f.ui.fields[0], "srv");
-    EXPECT_EQ(f.ui.fields[1], "db");
-    EXPECT_EQ(f.ui.fields[2], "sa");
-    EXPECT_EQ(f.ui.fields[3], " p;w ");
-    EXPECT_EQ(f.ui.fields[4], "");
-    EXPECT_TRUE(f.ui.boxes.empty());
-}
+using Fixture = test::FormFixture;
 
 TEST(FileDialog, SettingsAndCancelBehaviour) {
     Fixture f("dialog");

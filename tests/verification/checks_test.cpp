@@ -20,50 +20,85 @@ TEST(HasQuoteOrSpace, AnyQuoteOrBlankAnywhere) {
         EXPECT_FALSE(HasQuoteOrSpace(good)) << '"' << good << '"';
 }
 
-using Statements = VerifyTest;
+// The service alone: its findings are data, and the rows it selects reach the sink in order.
+class RowLog : public VerifyRowSink {
+  public:
+    void rowWithoutKey(const RowValues& columns) override { add("NULL", columns); }
+    void listedRow(ListingMode mode, bool badKey, const RowValues& values) override {
+        add(badKey ? "CODEERR" : std::string(listingModeName(mode)), values);
+        if (failAt && rows.size() == failAt) throw std::runtime_error("disk full");
+    }
+    void checkDone() override { rows.push_back("done"); }
+    void checkFailed() noexcept override { rows.push_back("failed"); }
 
-TEST_F(Statements, EachCheckComposesItsStatementPieceByPiece) {
-    choose(itemBook(R"(["A1","Cola","P1",1],["A1","Cola","P9",1],["B'C","Tea","P2",2])"),
+    size_t failAt = 0;  // the row (counted from 1, "done" lines too) whose listing throws
+    Lines rows;
+
+  private:
+    void add(const std::string& file, const RowValues& values) {
+        std::string line = file + ":";
+        for (int i = 0; i < values.size(); ++i) line += " " + values[i].toText();
+        rows.push_back(line);
+    }
+};
+
+using VerifySheet = VerifyTest;
+
+TEST_F(VerifySheet, FindingsAndRowsOfAnItemSheet) {
+    choose(itemBook(R"(["A1","Cola","P1",1],[null,"No code","P2",2],["A1","Cola","P1",3],)"
+                    R"(["B 1","Blank","P4",4],["C1","Tea","P5",5])"),
            "KINV_MT_ITEM");
-    prepareCheck();
-    auto& st = form->st;
+    RowLog log;
+    VerifyRequest request{workbookCache(*form), ui.fields[4], "KINV_MT_ITEM",
+                          "KINV_MT_ITEM",       "ItemCode",   false};
+    VerifyFindings found = verifySheet(request, log);
 
-    CheckNullValues(*form);
-    EXPECT_EQ(st.SheetSQL,
-              "Select ItemCode, * From [KINV_MT_ITEM$] Where ItemCode Is Null Or ItemCode=''");
-
-    st.DupKeys = "'A1','B''C',";
-    CheckCodeValues(*form, "DUPLICATE");
-    EXPECT_EQ(st.SheetSQL,
-              "Select ItemCode, * From [KINV_MT_ITEM$] Where ItemCode In ('A1','B''C')");
-    EXPECT_EQ(st.DupKeys, "'A1','B''C',") << "the caller still needs the final comma";
-
-    st.ErrKeys.clear();
-    CheckCodeValues(*form, "OK");
+    ASSERT_EQ(found.rowsWithoutKey.size(), 1u);
+    EXPECT_EQ(found.rowsWithoutKey[0].ordinal, 1u);
     EXPECT_EQ(
-        st.SheetSQL,
-        "Select ItemCode, * From [KINV_MT_ITEM$] Where ItemCode Is Not Null And ItemCode<>'' ");
+        found.rowsWithoutKey[0].values,
+        (std::vector<Value>{Value(), Value::text("No code"), Value::text("P2"), Value::number(2)}));
+    EXPECT_EQ(found.duplicatedKeys, Lines{"A1"});
+    ASSERT_EQ(found.repeatedPlu.size(), 1u);
+    EXPECT_EQ(found.repeatedPlu[0].pluCode, "P1");
+    EXPECT_EQ(found.repeatedPlu[0].itemCode, "A1");
+    EXPECT_EQ(found.duplicateRows.rows, 2u);
+    EXPECT_EQ(found.excludedKeys, (Lines{"A1", "A1"}));
+    EXPECT_EQ(found.finalListing.rows, 2u);
+    ASSERT_EQ(found.finalListing.badKeys.size(), 1u);
+    EXPECT_EQ(found.finalListing.badKeys[0].key, "B 1");
+    EXPECT_EQ(found.finalListing.badKeys[0].row.ordinal, 1u);
+    EXPECT_TRUE(found.errorFound());
+    EXPECT_EQ(log.rows, (Lines{"NULL:  No code P2 2", "done", "DUPLICATE: A1 A1 Cola P1 1",
+                               "DUPLICATE: A1 A1 Cola P1 3", "done", "PLUERR: A1 A1 Cola P1 1",
+                               "PLUERR: A1 A1 Cola P1 3", "done", "CODEERR: B 1 B 1 Blank P4 4",
+                               "OK: C1 C1 Tea P5 5", "done"}));
+    EXPECT_TRUE(ui.list.empty() && ui.boxes.empty()) << "the service shows nothing";
+}
 
-    st.ErrKeys = "'A1','B''C',";
-    CheckCodeValues(*form, "OK");
-    EXPECT_EQ(st.SheetSQL,
-              "Select ItemCode, * From [KINV_MT_ITEM$] Where ItemCode Is Not Null And ItemCode<>'' "
-              "And ItemCode Not In ('A1','B''C')");
-    EXPECT_EQ(st.ErrKeys, "'A1','B''C'") << "the listing cuts the final comma off ErrKeys itself";
-
-    CheckDuplicateKeys(*form);
-    EXPECT_EQ(st.DupKeys, "'A1',");
-    CheckDuplicatePlu(*form);
-    EXPECT_EQ(st.SheetSQL,
-              "Select Count(PluCode), PluCode, ItemCode From [KINV_MT_ITEM$] Group By PluCode, "
-              "ItemCode");
-    // The duplicate check's own statement, before its listing replaced SheetSQL.
-    st.DupKeys.clear();
-    choose(itemBook(R"(["A1","Cola","P1",1])"), "KINV_MT_ITEM", "other.xls");
-    CheckDuplicateKeys(*form);
-    EXPECT_EQ(st.SheetSQL,
-              "Select Count(ItemCode), ItemCode From [KINV_MT_ITEM$] group by ItemCode");
-    EXPECT_TRUE(criticalBoxes().empty()) << criticalBoxes()[0].text;
+TEST_F(VerifySheet, ARowThatCannotBeStoredEndsOnlyItsCheck) {
+    choose(itemBook(R"(["A1","Cola","P1",1],["A1","Cola","P2",2],["B 1","Blank","P3",3],)"
+                    R"(["C1","Tea","P4",4])"),
+           "KINV_MT_ITEM");
+    RowLog log;
+    log.failAt = 3;  // the second row of the duplicate listing
+    VerifyRequest request{workbookCache(*form), ui.fields[4], "KINV_MT_ITEM",
+                          "KINV_MT_ITEM",       "ItemCode",   false};
+    VerifyFindings found = verifySheet(request, log);
+    EXPECT_EQ(found.duplicateRows.rows, 2u);
+    EXPECT_EQ(found.duplicateRows.error, "disk full");
+    EXPECT_EQ(found.excludedKeys, Lines{"A1"}) << "its keys are still left out of the rest";
+    EXPECT_FALSE(found.pluCheckError);
+    EXPECT_EQ(found.finalListing.rows, 2u);
+    EXPECT_EQ(log.rows,
+              (Lines{"done", "DUPLICATE: A1 A1 Cola P1 1", "DUPLICATE: A1 A1 Cola P2 2", "failed",
+                     "CODEERR: B 1 B 1 Blank P3 3", "OK: C1 C1 Tea P4 4", "done"}));
+    std::vector<FindingLine> shown = findingLines(found, "ItemCode");
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].text, "Duplicated Item Code ... [A1]");
+    EXPECT_TRUE(shown[1].error);
+    EXPECT_EQ(shown[1].text, "disk full");
+    EXPECT_EQ(shown[2].text, "Code Error Detected for B 1");
 }
 
 using NullCheck = VerifyTest;
@@ -117,8 +152,7 @@ TEST_F(DuplicateKeys, ACodeInThreeRowsIsOneFindingWithAllItsRowsListed) {
     CheckDuplicateKeys(*form);
 
     EXPECT_EQ(ui.list, (Lines{"Duplicated Item Code ... [A1]"})) << "empty keys are not duplicates";
-    EXPECT_EQ(form->st.DupKeys, "'A1',");
-    EXPECT_EQ(form->st.ErrKeys, "'A1',");
+    EXPECT_EQ(form->st.ErrKeys, Lines{"A1"});
     EXPECT_EQ(form->st.ErrCount, 3) << "the listing's count of rows";
     EXPECT_TRUE(form->st.ErrFound);
     EXPECT_FALSE(ui.startEnabled);
@@ -133,11 +167,10 @@ TEST_F(DuplicateKeys, TwoCodesComeInGroupOrder) {
                     R"(["C3","Single","P4",4],["B2","First","P5",5])"),
            "KINV_MT_ITEM");
     prepareCheck();
-    form->st.ErrKeys = "'X',";
+    form->st.ErrKeys = {"X"};
     CheckDuplicateKeys(*form);
     EXPECT_EQ(ui.list, (Lines{"Duplicated Item Code ... [B2]", "Duplicated Item Code ... [Z9]"}));
-    EXPECT_EQ(form->st.DupKeys, "'B2','Z9',");
-    EXPECT_EQ(form->st.ErrKeys, "'X','B2','Z9',");
+    EXPECT_EQ(form->st.ErrKeys, (Lines{"X", "B2", "Z9"}));
     EXPECT_EQ(form->st.ErrCount, 4);
     // The listing reads the rows in sheet order.
     EXPECT_EQ(lines(modeFileSuffix("DUPLICATE")),
@@ -149,13 +182,12 @@ TEST_F(DuplicateKeys, NoDuplicateDisablesStartButChangesNothingElse) {
     choose(itemBook(R"(["A1","Cola","P1",1],["B1","Tea","P1",1])"), "KINV_MT_ITEM");
     prepareCheck();
     ui.startEnabled = true;
-    form->st.ErrKeys = "'X',";
+    form->st.ErrKeys = {"X"};
     CheckDuplicateKeys(*form);
     EXPECT_TRUE(ui.list.empty());
     EXPECT_FALSE(ui.startEnabled);
     EXPECT_FALSE(form->st.ErrFound);
-    EXPECT_EQ(form->st.DupKeys, "");
-    EXPECT_EQ(form->st.ErrKeys, "'X',");
+    EXPECT_EQ(form->st.ErrKeys, Lines{"X"});
     EXPECT_FALSE(hasFile(modeFileSuffix("DUPLICATE")));
 }
 
@@ -167,7 +199,7 @@ TEST_F(DuplicateKeys, ANumericCodeColumnStillFailsTheCheck) {
     prepareCheck();
     CheckDuplicateKeys(*form);
     EXPECT_EQ(ui.list, (Lines{"Duplicated Item Code ... [1001]"}));
-    EXPECT_EQ(form->st.DupKeys, "'1001',");
+    EXPECT_EQ(form->st.ErrKeys, Lines{"1001"});
     EXPECT_TRUE(form->st.ErrFound);
     EXPECT_TRUE(criticalBoxes().empty());
 }
@@ -184,8 +216,7 @@ TEST_F(DuplicatePlu, APairRepeatedOnOneItemListsEveryRowOfThatItem) {
 
     // P1 on B1 is another item: no finding; rows without a PLU code are never reported.
     EXPECT_EQ(ui.list, (Lines{"Plu Code Duplicate ... [P1]"}));
-    EXPECT_EQ(form->st.DupKeys, "'A1',");
-    EXPECT_EQ(form->st.ErrKeys, "'A1',");
+    EXPECT_EQ(form->st.ErrKeys, Lines{"A1"});
     EXPECT_EQ(form->st.ErrCount, 3);
     EXPECT_TRUE(form->st.ErrFound);
     EXPECT_TRUE(ui.startEnabled) << "this check leaves Start alone";
@@ -199,7 +230,7 @@ TEST_F(DuplicatePlu, OnePluOnTwoItemsIsNoFinding) {
     CheckDuplicatePlu(*form);
     EXPECT_TRUE(ui.list.empty());
     EXPECT_FALSE(form->st.ErrFound);
-    EXPECT_EQ(form->st.ErrKeys, "");
+    EXPECT_TRUE(form->st.ErrKeys.empty());
     EXPECT_FALSE(hasFile(modeFileSuffix("PLUERR")));
 }
 
@@ -210,7 +241,7 @@ TEST_F(DuplicatePlu, AnItemWithTwoRepeatedCodesIsGatheredTwiceAndListedOnce) {
     prepareCheck();
     CheckDuplicatePlu(*form);
     EXPECT_EQ(ui.list, (Lines{"Plu Code Duplicate ... [P1]", "Plu Code Duplicate ... [P2]"}));
-    EXPECT_EQ(form->st.DupKeys, "'A1','A1',");
+    EXPECT_EQ(form->st.ErrKeys, (Lines{"A1", "A1"}));
     EXPECT_EQ(form->st.ErrCount, 4);
     EXPECT_EQ(lines(modeFileSuffix("PLUERR")).size(), 4u);
 }
@@ -222,7 +253,7 @@ TEST_F(CodeListing, BadCodesGoToTheCodeErrorFileOnly) {
                     R"(["C1","Fine again","P4",4])"),
            "KINV_MT_ITEM");
     prepareCheck();
-    form->st.DupKeys = "'A1 ','B''1','C1',";
+    form->st.ErrKeys = {"A1 ", "B'1", "C1"};
     CheckCodeValues(*form, "DUPLICATE");
     EXPECT_EQ(ui.list, (Lines{"Code Error Detected for A1 ", "Code Error Detected for B'1"}));
     EXPECT_EQ(form->st.ErrCount, 4) << "every listed row counts, whatever its outcome";
@@ -256,7 +287,7 @@ TEST_F(CheckErrors, EachCheckReportsItsOwnErrorAndMarksTheRunFailed) {
                         Check([](Form& f) { CheckCodeValues(f, "OK"); })}) {
         ui.boxes.clear();
         form->st.ErrFound = false;
-        form->st.ErrKeys = "'Z',";
+        form->st.ErrKeys = {"Z"};
         check(*form);
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_EQ(ui.boxes[0].title, "Message");

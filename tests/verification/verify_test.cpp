@@ -31,7 +31,7 @@ TEST_F(VerifyRun, ACleanItemSheetPassesAndListsEveryRowOnce) {
            "KINV_MT_ITEM");
     // What an earlier run left behind must not count.
     form->st.ErrFound = true;
-    form->st.ErrKeys = "'A1',";
+    form->st.ErrKeys = {"A1"};
     form->st.ErrCount = 9;
     CVerify_Click(*form);
 
@@ -39,7 +39,7 @@ TEST_F(VerifyRun, ACleanItemSheetPassesAndListsEveryRowOnce) {
     EXPECT_EQ(ui.boxes.size(), 1u);
     expectResult(ui, false);
     EXPECT_EQ(form->st.SheetName, "KINV_MT_ITEM");
-    EXPECT_EQ(form->st.ErrKeys, "");
+    EXPECT_TRUE(form->st.ErrKeys.empty());
     // Numbers as plain decimals, dates in ISO 8601, Null as nothing.
     EXPECT_EQ(
         lines(modeFileSuffix("OK")),
@@ -74,7 +74,7 @@ TEST_F(VerifyRun, EveryFindingOfAnItemSheetInOrder) {
     EXPECT_EQ(lines(kCodeErrFileSuffix), (Lines{"B 1\tB 1\tBlank inside\tP4\t4"}));
     EXPECT_EQ(lines(modeFileSuffix("OK")), (Lines{"C1\tC1\tTea\tP5\t5"}))
         << "rows of flagged codes are not listed again";
-    EXPECT_EQ(form->st.ErrKeys, "'A1','D1','A1','D1'");
+    EXPECT_EQ(form->st.ErrKeys, (Lines{"A1", "D1", "A1", "D1"}));
 }
 
 TEST_F(VerifyRun, InvalidCodesAloneStillPass) {
@@ -117,7 +117,7 @@ TEST_F(VerifyRun, DuplicatedCodesWithQuotesAreListedAndFailTheRun) {
               (Lines{"[KINV_MT_CLASS$]\t[KINV_MT_CLASS$]\tBracket\tP6\t6",
                      "[KINV_MT_CLASS$]\t[KINV_MT_CLASS$]\tBracket\tP7\t7"}));
     EXPECT_EQ(lines(modeFileSuffix("OK")), (Lines{"B1\tB1\tTea\tP2\t2"}));
-    EXPECT_EQ(form->st.ErrKeys, "'[KINV_MT_CLASS$]','O''Neil','x'') Or (''1''=''1'");
+    EXPECT_EQ(form->st.ErrKeys, (Lines{"[KINV_MT_CLASS$]", "O'Neil", "x') Or ('1'='1"}));
 }
 
 TEST_F(VerifyRun, MasterSheetsRunOnlyTheNullCheckAndTheListing) {
