@@ -180,7 +180,8 @@ std::string rate(double rows, double seconds) {
 // tables, and its Start again over what the first stored.
 void catalogue(Bench& bench, const fs::path& sheet, long rows) {
     const microseconds oneWay(5000);
-    std::printf("\n%ld item rows through a 10 ms round trip, batched\n", rows);
+    std::printf("\n%ld item rows through a 10 ms round trip, batched (peak so far %.0f MB)\n", rows,
+                bench::peakMegabytes());
     const Case plan{"items, plan", true, true}, migrate{"items, migrate", true, false};
     const struct {
         const char* what;
@@ -191,8 +192,9 @@ void catalogue(Bench& bench, const fs::path& sheet, long rows) {
                 {"Start again, every row changed", &migrate, true}};
     for (const auto& r : runs) {
         Result res = bench.once(*r.c, sheet, rows, false, oneWay, r.over);
-        std::printf("  %-44s %8.1f s %8s rows/s %6.3f round trips a row\n", r.what, res.seconds,
-                    rate(double(rows), res.seconds).c_str(), double(res.turns) / double(rows));
+        std::printf("  %-44s %8.1f s %8s rows/s %6.3f round trips a row, peak %.0f MB\n", r.what,
+                    res.seconds, rate(double(rows), res.seconds).c_str(),
+                    double(res.turns) / double(rows), bench::peakMegabytes());
         std::fflush(stdout);
     }
     std::printf("  peak memory (ru_maxrss) %.0f MB (target at most 300 MB)\n",

@@ -1,8 +1,10 @@
 #include "migration/plan.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "core/tables.h"
+#include "core/text.h"
 #include "migration/passes.h"
 #include "migration/stored_value.h"
 #include "source/selection.h"
@@ -17,10 +19,28 @@ std::string joined(const std::vector<std::string>& parts) {
     return out;
 }
 
+// How many times each key may be asked for over the sheet: as read, and tidied where that
+// differs. A row stored under a key asked for once, by its own row, is never asked for again,
+// so the plan need not keep it: on a catalogue of distinct keys it keeps nothing.
+std::unordered_map<std::string, int> keysAsked(Form& f, const std::string& keyColumn, bool tidy) {
+    std::unordered_map<std::string, int> asked;
+    auto sheet = openSheet(f, "SELECT * FROM " + sheetRef(f.st.SheetName));
+    for (; !sheet->eof(); sheet->moveNext()) {
+        const std::string read = sheet->field(keyColumn).toText();
+        const std::string tidied = trimUpper(read);
+        ++asked[tidy ? tidied : read];
+        if (!tidy && tidied != read) ++asked[tidied];
+    }
+    sheet->close();
+    return asked;
+}
+
 class PlanRun : public RowHandler {
   public:
     PlanRun(const std::function<void(const std::string&)>& line, PlanCounts& counts)
         : line_(line), counts_(counts) {}
+
+    std::unordered_map<std::string, int> asked;
 
     bool listing() const override { return false; }
 
@@ -51,7 +71,10 @@ class PlanRun : public RowHandler {
             else if (!first_ && !mainAdded_)
                 parts_.push_back(t.name() + ": new row");
             // A refused row would stop Start: later rows do not find it.
-            t.simulate(rs);
+            t.simulate(rs, [&](const std::string& key) {
+                auto it = asked.find(key);
+                return it != asked.end() && it->second > 1;
+            });
         }
         if (first_) mainAdded_ = rs.adding();
         first_ = false;
@@ -122,6 +145,7 @@ bool PlanMigration(Form& f, const std::function<void(const std::string&)>& line,
     f.outcome.rowByRowBecause.clear();
     PlanRun plan(line, counts);
     try {
+        plan.asked = items ? keysAsked(f, "ItemCode", false) : keysAsked(f, f.st.KeyColumn, true);
         auto sheet = openSheet(f, "SELECT * FROM " + sheetRef(f.st.SheetName));
         if (items)
             itemPass(f, *sheet, plan);

@@ -409,8 +409,18 @@ const std::vector<odbc::ColumnMeta>& DestTable::columnMeta() {
     return meta_;
 }
 
-void DestTable::simulate(const DestRecordset& rs) {
+void DestTable::simulate(const DestRecordset& rs,
+                         const std::function<bool(const std::string&)>& wanted) {
     if (!rs.adding_ && !rs.found_) return;
+    if (wanted) {
+        // The key as the row would be stored, before the whole row is made.
+        const int k = keyIndex();
+        if (k < 0) return;
+        Value key = rs.adding_ ? Value() : rs.original_[size_t(k)];
+        for (const auto& a : rs.assigned_)
+            if (a.first == k) key = storedForm(columnMeta()[size_t(k)], a.second);
+        if (key.isNull() || !wanted(key.toText())) return;
+    }
     const auto& meta = columnMeta();
     std::vector<Value> row;
     if (rs.adding_) {

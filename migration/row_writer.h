@@ -74,7 +74,10 @@ class DestTable {
     bool keyIdentifiesRow();
 
     // For a plan, which writes nothing: later look-ups find the row rs as if it were stored.
-    void simulate(const DestRecordset& rs);
+    // wanted, when given, tells by the row's key whether a later look-up may ask for it; the
+    // rows no look-up asks for are not kept.
+    void simulate(const DestRecordset& rs,
+                  const std::function<bool(const std::string&)>& wanted = {});
 
   private:
     friend class DestRecordset;

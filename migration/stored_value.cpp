@@ -85,11 +85,31 @@ struct Stamp {
     bool hasDate = false, hasTime = false;
 };
 
+// A worksheet's date text as servers take it too: "/" between the date's parts, parts of one
+// digit ("2024/5/1 9:30"). The fraction's digits are left as they are.
+std::string paddedStamp(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        if (s[i] < '0' || s[i] > '9') {
+            out += s[i] == '/' ? '-' : s[i];
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < s.size() && s[end] >= '0' && s[end] <= '9') ++end;
+        if (end - i == 1 && (i == 0 || s[i - 1] != '.')) out += '0';
+        out.append(s.substr(i, end - i));
+        i = end;
+    }
+    return out;
+}
+
 // ISO dates and times as the data layer and the journal write them: "2024-05-01",
-// "2024-05-01 10:00[:00[.fff]]" with a blank or a "T", or a time alone.
+// "2024-05-01 10:00[:00[.fff]]" with a blank or a "T", or a time alone; and a worksheet's
+// text in the looser forms paddedStamp() takes.
 bool parseStamp(std::string_view s, Stamp& t) {
     IsoStamp st;
-    if (!parseIsoStamp(trimSpace(s), st) || !st.plain()) return false;
+    if (!parseIsoStamp(paddedStamp(trimSpace(s)), st) || !st.plain()) return false;
     t.y = int(st.year), t.mo = int(st.month), t.d = int(st.day);
     t.h = int(st.hour), t.mi = int(st.minute), t.s = int(st.second);
     t.hasDate = st.hasDate, t.hasTime = st.hasTime;
