@@ -175,15 +175,23 @@ std::string textForm(const Value& v) {
     return v.toText();
 }
 
-size_t lengthIn(const std::string& utf8, odbc::ColumnType type) {
+}  // namespace
+
+size_t lengthIn(const std::string& utf8, const odbc::ColumnMeta& c) {
+    if (c.codePage == 65001) return utf8.size();
+    // A double-byte code page takes a character beyond ASCII in two bytes.
+    const bool doubleByte = c.codePage == 932 || c.codePage == 936 || c.codePage == 949 ||
+                            c.codePage == 950 || c.codePage == 1361;
+    const bool units16 = c.sqlType.kind() == odbc::ColumnKind::WideText;
     size_t n = 0;
-    bool units16 = type.kind() == odbc::ColumnKind::WideText;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) != 0x80) ++n;
-        if (units16 && c >= 0xF0) ++n;  // a surrogate pair
+    for (unsigned char b : utf8) {
+        if ((b & 0xC0) != 0x80) n += doubleByte && b >= 0x80 ? 2 : 1;
+        if (units16 && b >= 0xF0) ++n;  // a surrogate pair
     }
     return n;
 }
+
+namespace {
 
 bool numberOf(const Value& v, double& out) {
     if (v.isNumber()) {
@@ -223,7 +231,7 @@ std::string refusal(const odbc::ColumnMeta& c, const Value& v) {
         case Kind::Text: {
             // Long types report sizes that mean "no limit".
             if (c.size == 0 || c.size >= (1u << 30) || c.sqlType.isLong()) return {};
-            size_t n = lengthIn(textForm(v), c.sqlType);
+            size_t n = lengthIn(textForm(v), c);
             if (n > c.size)
                 return "value too long (" + std::to_string(n) + " > " + std::to_string(c.size) +
                        ")";

@@ -13,6 +13,9 @@ namespace kordb {
 // Why the column would refuse v ("value too long (41 > 40)", "not a number", ...), or empty
 // when it takes it.
 std::string refusal(const odbc::ColumnMeta& c, const Value& v);
+// The length of a text as column c counts it: characters, UTF-16 units for wide text, bytes
+// of the column's code page where its size counts bytes.
+size_t lengthIn(const std::string& utf8, const odbc::ColumnMeta& c);
 
 // v as the column gives it back: text in a text column, a number rounded to the column's
 // scale, a date in one ISO form. Meant for values the column takes.

@@ -480,9 +480,34 @@ std::vector<ColumnMeta> Connection::columnsOf(const std::string& table) {
             m.hasDefault = (!row[12].isNull() && def != "NULL") || madeByServer(st, row, m);
             cols.push_back(std::move(m));
         }
-        if (!cols.empty()) return cols;
+        if (cols.empty()) continue;
+        if (toUpper(dbmsName_).find("SQL SERVER") != std::string::npos)
+            readCodePages(schema, table, cols);
+        return cols;
     }
     return {};
+}
+
+void Connection::readCodePages(const std::string& schema, const std::string& table,
+                               std::vector<ColumnMeta>& cols) {
+    // A char or varchar column holds its size in bytes of its collation's code page: under a
+    // UTF-8 or double-byte collation fewer characters fit than its size says.
+    try {
+        Statement st(*this);
+        st.prepare(
+            "SELECT c.name, CONVERT(int, COLLATIONPROPERTY(c.collation_name, 'CodePage')) FROM "
+            "sys.columns c WHERE c.object_id = OBJECT_ID(?) AND c.collation_name IS NOT NULL");
+        st.bind(1, Value::text(schema.empty() ? table : schema + "." + table));
+        st.execute();
+        for (auto& row : st.fetchAll()) {
+            if (row.size() < 2 || !row[1].isNumber()) continue;
+            for (ColumnMeta& m : cols)
+                if (m.sqlType.kind() == ColumnKind::Text && equalsNoCase(m.name, row[0].toText()))
+                    m.codePage = int(row[1].toNumber());
+        }
+    } catch (const KorError&) {
+        // Without the server's catalog views the sizes are taken as characters, as before.
+    }
 }
 
 std::vector<IndexMeta> Connection::indexesOf(const std::string& table) {

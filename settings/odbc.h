@@ -119,6 +119,9 @@ struct ColumnMeta {
     bool nullable = true;
     bool hasDefault = false;  // a default, or a value the engine makes itself
     std::string defaultText;  // the default as the catalog shows it
+    // The code page of a narrow text column whose size counts bytes (SQL Server's char and
+    // varchar: 65001 under a UTF-8 collation, 932/936/949/950 double-byte); 0 when unknown.
+    int codePage = 0;
 };
 
 struct IndexMeta {
@@ -175,6 +178,8 @@ class Connection {
   private:
     friend class Statement;
     std::string info(unsigned short what);
+    void readCodePages(const std::string& schema, const std::string& table,
+                       std::vector<ColumnMeta>& cols);
 
     void* dbc_ = nullptr;  // the driver manager's connection handle
     bool open_ = false;

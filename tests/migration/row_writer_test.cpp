@@ -3,6 +3,7 @@
 
 #include "migration/row_writer.h"
 #include "core/errors.h"
+#include "migration/stored_value.h"
 #include "settings/odbc.h"
 #include "tests/migration/fixture.h"
 
@@ -19,6 +20,31 @@ TEST(TableReference, OnlyPlainIdentifiersGoUnquoted) {
     EXPECT_EQ(tableReference("T\" OR \"1", "\""), "\"T\"\" OR \"\"1\"");
     EXPECT_EQ(tableReference("DÉBIT", "\""), "\"DÉBIT\"");
     EXPECT_EQ(tableReference("a`b", "`"), "`a``b`");
+}
+
+TEST(TextLength, CountsWhatTheColumnCounts) {
+    const int varchar = 12, wvarchar = -9;  // the ODBC type codes
+    const struct {
+        const char* text;
+        int type, codePage;
+        size_t length;
+    } rows[] = {
+        {"A-17", varchar, 0, 4},     {"中文", varchar, 0, 2},   {"中文", varchar, 1252, 2},
+        {"中文", varchar, 65001, 6}, {"中文", varchar, 936, 4}, {"Aé", varchar, 950, 3},
+        {"😀", wvarchar, 0, 2},       {"😀", varchar, 65001, 4},
+    };
+    for (const auto& r : rows) {
+        odbc::ColumnMeta c;
+        c.sqlType = odbc::ColumnType::fromSqlCode(r.type);
+        c.codePage = r.codePage;
+        EXPECT_EQ(lengthIn(r.text, c), r.length) << r.text << " in code page " << r.codePage;
+    }
+    odbc::ColumnMeta name;
+    name.sqlType = odbc::ColumnType::fromSqlCode(varchar);
+    name.size = 4;
+    name.codePage = 65001;
+    EXPECT_EQ(refusal(name, Value::text("中文")), "value too long (6 > 4)");
+    EXPECT_EQ(refusal(name, Value::text("ABCD")), "");
 }
 
 class RowWriter : public MigrationTest {
