@@ -84,4 +84,30 @@ class Operator {
                                                      const std::string& filter) = 0;
 };
 
+// An operator without a window, for a procedure run as a service: no list, every box answered
+// with its default button (Yes where it asks), no buttons, fields or dialog. A caller overrides
+// what it reports or answers.
+class WindowlessOperator : public Operator {
+  public:
+    void listClear() override {}
+    void listAdd(const std::string&) override {}
+    void listRefresh() override {}
+    int messageBox(const std::string&, const std::string&, Icon, Buttons buttons) override {
+        return buttons == Buttons::YesNo ? kAnswerYes : kAnswerOk;
+    }
+    void setVerifyEnabled(bool) override {}
+    void setStartEnabled(bool) override {}
+    void showConnected() override {}
+    void setFocus(Control) override {}
+    std::string fieldText(int) override { return {}; }
+    void setFieldText(int, const std::string&) override {}
+    std::string comboText() override { return {}; }
+    void comboClear() override {}
+    void comboAdd(const std::string&) override {}
+    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
+                                             const std::string&) override {
+        return std::nullopt;
+    }
+};
+
 }  // namespace kordb

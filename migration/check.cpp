@@ -33,29 +33,15 @@ constexpr int kRoundTripSamples = 20;
 
 // The passes ask the window for the workbook and the sheet and nothing else; the check shows
 // no box and adds no list line.
-class QuietOperator : public Operator {
+class QuietOperator : public WindowlessOperator {
   public:
     QuietOperator(std::string path, std::string sheet)
         : path_(std::move(path)), sheet_(std::move(sheet)) {}
-    void listClear() override {}
-    void listAdd(const std::string&) override {}
-    void listRefresh() override {}
     int messageBox(const std::string&, const std::string&, Icon, Buttons) override {
         return kAnswerOk;
     }
-    void setVerifyEnabled(bool) override {}
-    void setStartEnabled(bool) override {}
-    void showConnected() override {}
-    void setFocus(Control) override {}
     std::string fieldText(int index) override { return index == kPath ? path_ : std::string(); }
-    void setFieldText(int, const std::string&) override {}
     std::string comboText() override { return sheet_; }
-    void comboClear() override {}
-    void comboAdd(const std::string&) override {}
-    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
-                                             const std::string&) override {
-        return std::nullopt;
-    }
 
   private:
     std::string path_, sheet_;

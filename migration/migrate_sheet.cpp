@@ -14,7 +14,7 @@ namespace kordb {
 
 namespace {
 
-class ReportingOperator : public Operator {
+class ReportingOperator : public WindowlessOperator {
   public:
     ReportingOperator(const MigrateRequest& r, MigrateLines& lines, MigrateReport& report)
         : r_(r), lines_(lines), report_(report) {}
@@ -25,12 +25,8 @@ class ReportingOperator : public Operator {
     int messageBox(const std::string& text, const std::string& title, Icon icon,
                    Buttons buttons) override {
         report_.boxes.push_back({text, title, icon});
-        return buttons == Buttons::YesNo ? kAnswerYes : kAnswerOk;
+        return WindowlessOperator::messageBox(text, title, icon, buttons);
     }
-    void setVerifyEnabled(bool) override {}
-    void setStartEnabled(bool) override {}
-    void showConnected() override {}
-    void setFocus(Control) override {}
     std::string fieldText(int index) override {
         switch (index) {
             case kServer:
@@ -42,14 +38,7 @@ class ReportingOperator : public Operator {
         }
         return {};
     }
-    void setFieldText(int, const std::string&) override {}
     std::string comboText() override { return r_.pickedSheet; }
-    void comboClear() override {}
-    void comboAdd(const std::string&) override {}
-    std::optional<FileChoice> openFileDialog(const std::string&, const std::string&,
-                                             const std::string&) override {
-        return std::nullopt;
-    }
 
   private:
     const MigrateRequest& r_;

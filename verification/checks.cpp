@@ -25,30 +25,34 @@ void CheckNullValues(Form& f) {
     markFound(f, found.errorFound());
 }
 
-void CheckDuplicateKeys(Form& f) {
-    f.ui.listRefresh();
-    f.ui.setStartEnabled(false);
+namespace {
+
+// A check of repeated values: its rows listed, its keys kept out of the rest of the run.
+template <class Find, class Lines, class Rows>
+void checkRepeats(Form& f, Find find, Lines addLines, Rows rowsOf) {
     ErrorFileSink files(f.errorFolder, f.st.WorkbookTitle);
     VerifyFindings found;
-    findDuplicatedKeys(verifyRequest(f), files, found);
+    find(verifyRequest(f), files, found);
     std::vector<FindingLine> lines;
-    addDuplicateKeyLines(lines, found);
+    addLines(lines, found);
     showFindingLines(f, lines);
-    f.st.ErrCount = int32_t(found.duplicateRows.rows);
+    f.st.ErrCount = int32_t(rowsOf(found).rows);
     f.st.ErrKeys.insert(f.st.ErrKeys.end(), found.excludedKeys.begin(), found.excludedKeys.end());
     markFound(f, found.errorFound());
 }
 
+}  // namespace
+
+void CheckDuplicateKeys(Form& f) {
+    f.ui.listRefresh();
+    f.ui.setStartEnabled(false);
+    checkRepeats(f, findDuplicatedKeys, addDuplicateKeyLines,
+                 [](const VerifyFindings& v) { return v.duplicateRows; });
+}
+
 void CheckDuplicatePlu(Form& f) {
-    ErrorFileSink files(f.errorFolder, f.st.WorkbookTitle);
-    VerifyFindings found;
-    findRepeatedPlu(verifyRequest(f), files, found);
-    std::vector<FindingLine> lines;
-    addRepeatedPluLines(lines, found);
-    showFindingLines(f, lines);
-    f.st.ErrCount = int32_t(found.pluRows.rows);
-    f.st.ErrKeys.insert(f.st.ErrKeys.end(), found.excludedKeys.begin(), found.excludedKeys.end());
-    markFound(f, found.errorFound());
+    checkRepeats(f, findRepeatedPlu, addRepeatedPluLines,
+                 [](const VerifyFindings& v) { return v.pluRows; });
 }
 
 void CheckCodeValues(Form& f, const std::string& checkMode) {
