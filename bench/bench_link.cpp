@@ -149,6 +149,17 @@ class Bench {
         return r;
     }
 
+    // Empty tables, made undelayed.
+    void emptyTables() {
+        odbc::Connection& conn = *f_.st.DestConn;
+        relay_.setDelay(microseconds(0));
+        execScript(conn,
+                   "DROP TABLE IF EXISTS KINV_MT_ITEM, KINV_MT_PLU, KINV_MT_CLASS, KLED_MT_DEBTOR, "
+                   "KLED_MT_CREDITOR");
+        execScript(conn, ddl_);
+    }
+    long items() { return count(*f_.st.DestConn, "KINV_MT_ITEM"); }
+
   private:
     Form& f_;
     BenchOperator& ui_;
@@ -199,6 +210,42 @@ void catalogue(Bench& bench, const fs::path& sheet, long rows) {
     }
     std::printf("  peak memory (ru_maxrss) %.0f MB (target at most 300 MB)\n",
                 bench::peakMegabytes());
+}
+
+// The same by the program itself, kordb-cli in a process of its own, through the same relay.
+void catalogueByProgram(Bench& bench, DelayRelay& relay, const fs::path& sheet, long rows,
+                        const fs::path& dir) {
+    const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "kordb-cli";
+    std::printf("\nthe same by %s\n", program.c_str());
+    const struct {
+        const char* what;
+        const char* verb;
+        bool over;
+    } runs[] = {{"plan, empty tables (target at most 30 s)", "plan", false},
+                {"Start, empty tables (target at most 60 s)", "migrate --yes --no-verify", false},
+                {"Start again, every row changed", "migrate --yes --no-verify", true}};
+    for (const auto& r : runs) {
+        if (!r.over) bench.emptyTables();
+        const fs::path peak = dir / "peak.txt";
+        const std::string cmd = "KORDB_PASSWORD=kordb-pass /usr/bin/time -f %M -o '" +
+                                peak.string() + "' '" + program.string() + "' " + r.verb +
+                                " --sheet KINV_MT_ITEM '" + sheet.string() +
+                                "' --server KordbRelay --database kordb_bench --user kordb "
+                                ">/dev/null 2>&1";
+        relay.setDelay(microseconds(5000));
+        const long turns = relay.turns();
+        const auto t = Clock::now();
+        const int rc = std::system(cmd.c_str());
+        const double seconds = bench::secondsSince(t);
+        const long trips = relay.turns() - turns;
+        relay.setDelay(microseconds(0));
+        if (rc != 0 || bench.items() != (std::string(r.verb) == "plan" ? 0 : rows))
+            throw std::runtime_error(std::string(r.what) + ": kordb-cli did not do it");
+        std::printf("  %-44s %8.1f s %8s rows/s %6.3f round trips a row, peak %.0f MB\n", r.what,
+                    seconds, rate(double(rows), seconds).c_str(), double(trips) / double(rows),
+                    std::atof(slurp(peak).c_str()) / 1024.0);
+        std::fflush(stdout);
+    }
 }
 
 int main(int argc, char** argv) {
@@ -282,6 +329,7 @@ int main(int argc, char** argv) {
         Bench bench(f, ui, relay, slurp(src / "demo/destination.sql"));
         if (whole) {
             catalogue(bench, items[base], base);
+            catalogueByProgram(bench, relay, items[base], base, dir);
             roundTrips.clear();
         }
         std::vector<Line> lines;
