@@ -24,6 +24,20 @@ JournalHeader headerOf(Form& f) {
     return h;
 }
 
+// Commits and ends t. A failure before the commit is thrown; one after it (autocommit not
+// coming back) is given back, for the caller to throw once it has taken the commit as done.
+std::exception_ptr commit(std::optional<odbc::Transaction>& t) {
+    std::exception_ptr afterCommit;
+    try {
+        t->commit();
+    } catch (const std::exception&) {
+        if (t->pending()) throw;
+        afterCommit = std::current_exception();
+    }
+    t.reset();
+    return afterCommit;
+}
+
 }  // namespace
 
 StartRun::StartRun(Form& f)
@@ -48,14 +62,7 @@ void StartRun::begin() {
 void StartRun::finish() {
     if (!transaction_) return;
     // Committed, the run stays committed even when autocommit does not come back after it.
-    std::exception_ptr afterCommit;
-    try {
-        transaction_->commit();
-    } catch (const std::exception&) {
-        if (transaction_->pending()) throw;
-        afterCommit = std::current_exception();
-    }
-    transaction_.reset();
+    std::exception_ptr afterCommit = commit(transaction_);
     journal_.recordCommitted();
     if (afterCommit) std::rethrow_exception(afterCommit);
 }
@@ -107,14 +114,7 @@ void StartRun::endBatch() {
     for (DestTable* t : holding_) t->storeHeldWrites();
     // Committed, the batch stays stored even when autocommit does not come back after it: its
     // outcome and lines are given, and the error goes on without the batch being taken back.
-    std::exception_ptr afterCommit;
-    try {
-        batch_->commit();
-    } catch (const std::exception&) {
-        if (batch_->pending()) throw;
-        afterCommit = std::current_exception();
-    }
-    batch_.reset();
+    std::exception_ptr afterCommit = commit(batch_);
     journal_.recordOutcome(true);
     auto lines = std::move(lines_);
     stopHolding();
