@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 for target in xls xlsx ods worksheet connection journal; do
   mkdir -p "$scratch/$target"
   echo "# fuzz_$target: corpus replayed, then $runs new inputs"
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 "$bin/fuzz_$target" -runs="$runs" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0:malloc_context_size=30 LSAN_OPTIONS=suppressions="$here/lsan.supp" "$bin/fuzz_$target" -runs="$runs" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 "$scratch/$target" "$here/corpus/$target" 2>"$scratch/$target.log" || {
     tail -n 40 "$scratch/$target.log"
     exit 1
