@@ -655,18 +655,12 @@ int runCells(Form& form, const Chosen& chosen, const CliArgs& a, std::ostream& o
 
 // Start's request and the plan's: the chosen sheet into the destination connected.
 MigrateRequest startRequest(Form& form, const Chosen& chosen, const CliArgs& a) {
-    MigrateRequest r;
-    workbookCache(form);
-    r.workbooks = form.workbooks;
+    MigrateRequest r = destinationRequest(form);
     r.workbookPath = chosen.path;
     r.workbookTitle = chosen.title;
     r.pickedSheet = chosen.sheet;
     r.tableName = chosen.table();
     r.keyColumn = table::keyColumnFor(r.tableName);
-    r.errorFolder = form.errorFolder;
-    r.destination = form.st.DestConn;
-    r.server = form.ui.fieldText(kServer);
-    r.database = form.ui.fieldText(kDatabase);
     r.atomic = a.atomic;
     r.rowByRow = a.rowByRow;
     return r;

@@ -25,19 +25,24 @@ void CConvert_Click(Form& f) {
     }
 }
 
-MigrateRequest migrateRequest(Form& f) {
-    workbookCache(f);  // made here, so that the run shares it
+MigrateRequest destinationRequest(Form& f) {
+    workbookCache(f);
     MigrateRequest r;
     r.workbooks = f.workbooks;
+    r.errorFolder = f.errorFolder;
+    r.destination = f.st.DestConn;
+    r.server = f.ui.fieldText(kServer);
+    r.database = f.ui.fieldText(kDatabase);
+    return r;
+}
+
+MigrateRequest migrateRequest(Form& f) {
+    MigrateRequest r = destinationRequest(f);
     r.workbookPath = f.ui.fieldText(kPath);
     r.workbookTitle = f.st.WorkbookTitle;
     r.pickedSheet = f.ui.comboText();
     r.tableName = f.st.TableName;
     r.keyColumn = f.st.KeyColumn;
-    r.errorFolder = f.errorFolder;
-    r.destination = f.st.DestConn;
-    r.server = f.ui.fieldText(kServer);
-    r.database = f.ui.fieldText(kDatabase);
     r.atomic = f.atomicStart;
     r.rowByRow = f.rowByRow;
     return r;

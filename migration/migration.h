@@ -12,6 +12,9 @@ void MigrateMasterTable(Form& f);
 
 // Start's request for the form's chosen worksheet (SheetName set).
 MigrateRequest migrateRequest(Form& f);
+// What any request takes from the form alone: its workbooks (made here, so that the run shares
+// them), error folder and destination, the server and database as typed.
+MigrateRequest destinationRequest(Form& f);
 // A run's lines in the window's list, as they come.
 class ListLines : public MigrateLines {
   public:
