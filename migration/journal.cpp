@@ -538,6 +538,10 @@ void Journal::open() {
                                                     "\" cannot be written: " + reasonOf(err) +
                                                     ". Nothing was stored.");
     path_ = tried;
+    // Room for a whole batch's lines, handed over in one piece.
+    constexpr std::size_t kBuffer = std::size_t(4) << 20;
+    buffer_ = std::make_unique<char[]>(kBuffer);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, kBuffer);
     header_.started = localStamp(false);
     Out out(line_);
     out.put("{\"journal\":\"kordb undo\",\"version\":2");
@@ -555,15 +559,25 @@ void Journal::open() {
     append(out.text());
 }
 
+namespace {
+
+[[noreturn]] void unwritable(const fs::path& path, int err) {
+    throw KorError(errnum::kPathFileAccess, "The undo journal \"" + pathToUtf8(path) +
+                                                "\" cannot be written: " + reasonOf(err) +
+                                                ". The row was not stored.");
+}
+
+}  // namespace
+
 void Journal::append(std::string_view line) {
-    // Handed to the system before the write it describes is sent: a crash of the program
-    // keeps it.
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
-        int err = errno;
-        throw KorError(errnum::kPathFileAccess, "The undo journal \"" + pathToUtf8(path_) +
-                                                    "\" cannot be written: " + reasonOf(err) +
-                                                    ". The row was not stored.");
-    }
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) unwritable(path_, errno);
+    if (!holdLines_) flush();
+}
+
+void Journal::flush() {
+    // Handed to the system before the writes they describe are sent: a crash of the program
+    // keeps them.
+    if (file_ && std::fflush(file_) != 0) unwritable(path_, errno);
 }
 
 namespace {
@@ -600,15 +614,17 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     int keyIndex = t.columnIndex(t.keyColumn());
     if (!inserting && rs.original().empty()) return;  // no row: the write fails by itself
     const auto& meta = t.columnMeta();
+    const auto& assigned = rs.assigned();
+    const std::vector<Value>& stored = rs.storedAssigned();
     Value key = inserting ? Value::null() : rs.original()[size_t(keyIndex)];
-    for (const auto& a : rs.assigned())
-        if (a.first == keyIndex) key = storedForm(meta[size_t(a.first)], a.second);
+    for (size_t j = 0; j < assigned.size(); ++j)
+        if (assigned[j].first == keyIndex) key = stored[j];
 
     Out out(line_);
     appendHead(out, seq_ + 1, sheetRow, inserting ? "insert" : "update", t, key);
     if (!inserting) {
         out.put(",\"old\":{");
-        for (const auto& a : rs.assigned()) {
+        for (const auto& a : assigned) {
             appendMember(out, t.spelledName(a.first));
             appendValue(out, rs.original()[size_t(a.first)]);
         }
@@ -617,13 +633,13 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     out.put(",\"new\":{");
     if (inserting) {
         const std::vector<int>& primary = t.primaryKeyColumns();
-        auto a = rs.assigned().begin();
+        size_t j = 0;
         Value v;
         for (int i = 0; i < t.columnCount(); ++i) {
-            if (a != rs.assigned().end() && a->first == i) {
+            if (j < assigned.size() && assigned[j].first == i) {
                 appendMember(out, t.spelledName(i));
-                appendValue(out, storedForm(meta[size_t(i)], a->second));
-                ++a;
+                appendValue(out, stored[j]);
+                ++j;
             } else if (knownWhenLeftOut(
                            meta[size_t(i)],
                            std::find(primary.begin(), primary.end(), i) != primary.end(), v)) {
@@ -633,9 +649,9 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
             }
         }
     } else {
-        for (const auto& a : rs.assigned()) {
-            appendMember(out, t.spelledName(a.first));
-            appendValue(out, storedForm(meta[size_t(a.first)], a.second));
+        for (size_t j = 0; j < assigned.size(); ++j) {
+            appendMember(out, t.spelledName(assigned[j].first));
+            appendValue(out, stored[j]);
         }
     }
     out.put("}}\n");

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -72,6 +73,13 @@ class Journal {
     // The run's one transaction was committed.
     void recordCommitted();
 
+    // While on, recorded lines wait in the program until flush(), for a batch whose writes are
+    // sent together: one hand-over to the system a batch instead of one a row.
+    void holdLines(bool on) { holdLines_ = on; }
+    // Hands the waiting lines to the system; throws KorError naming the file when it cannot
+    // take them, and the writes they describe must then not be sent.
+    void flush();
+
     // The file, once made; empty until then.
     const std::filesystem::path& path() const { return path_; }
     long entries() const { return seq_; }
@@ -86,9 +94,11 @@ class Journal {
     std::string prefix_;
     JournalHeader header_;
     std::filesystem::path path_;
+    std::unique_ptr<char[]> buffer_;  // file_'s, closed with it
     std::FILE* file_ = nullptr;
     long seq_ = 0;
     long unsettled_ = 0;  // writes recorded since the last outcome
+    bool holdLines_ = false;
     std::string line_;
 };
 

@@ -259,14 +259,10 @@ void DestTable::storeHeldWrites() {
     storeHeldChanges();
 }
 
-void DestTable::hold(const std::vector<std::pair<int, Value>>& assigned) {
-    std::vector<int> columns;
-    for (const auto& a : assigned) columns.push_back(a.first);
+void DestTable::hold(std::vector<int> columns, std::vector<Value> row) {
     auto group = std::find_if(held_.begin(), held_.end(),
                               [&](const Held& h) { return h.columns == columns; });
-    if (group == held_.end()) group = held_.insert(held_.end(), Held{columns, {}});
-    std::vector<Value> row;
-    for (const auto& a : assigned) row.push_back(a.second);
+    if (group == held_.end()) group = held_.insert(held_.end(), Held{std::move(columns), {}});
     group->rows.push_back(std::move(row));
 }
 
@@ -279,7 +275,6 @@ void DestTable::storeHeldInserts() {
     if (held_.empty()) return;
     std::vector<Held> held = std::move(held_);
     held_.clear();
-    const auto& meta = columnMeta();
     for (const Held& h : held) {
         const size_t perStatement =
             std::clamp<size_t>(parametersPerRequest() / h.columns.size(), 1, 1000);
@@ -302,9 +297,9 @@ void DestTable::storeHeldInserts() {
             for (size_t r = at; r < at + n; ++r)
                 for (size_t i = 0; i < h.columns.size(); ++i) {
                     const odbc::ColumnInfo& c = columns_[size_t(h.columns[i])];
-                    st.bindStored(++p, boundForm(meta[size_t(h.columns[i])], h.rows[r][i]),
-                                  c.sqlType, c.size, c.digits);
+                    st.bindStored(++p, h.rows[r][i], c.sqlType, c.size, c.digits);
                 }
+            sending();
             st.execute();
         }
     }
@@ -341,6 +336,7 @@ void DestTable::storeHeldChanges() {
                 const odbc::ColumnInfo& c = columns_[size_t(index)];
                 st.bindStored(++p, value, c.sqlType, c.size, c.digits);
             }
+        sending();
         st.execute();
         // Each statement must have found its row. Anything else (a row gone, a server that
         // counts nothing) takes the batch back: its rows alone tell which, as they always did.
@@ -488,6 +484,7 @@ odbc::Statement& DestTable::statement(const std::string& cacheKey, BuildSql sql)
 void DestRecordset::addNew() {
     adding_ = true;
     assigned_.clear();
+    storedKnown_ = false;
 }
 
 void DestRecordset::set(std::string_view column, const Value& value) {
@@ -499,6 +496,24 @@ void DestRecordset::set(std::string_view column, const Value& value) {
         it->second = value;
     else
         assigned_.emplace(it, index, value);
+    storedKnown_ = false;
+}
+
+const std::vector<Value>& DestRecordset::storedAssigned() const {
+    if (!storedKnown_) {
+        const auto& meta = table_->columnMeta();
+        stored_.clear();
+        stored_.reserve(assigned_.size());
+        for (const auto& [index, value] : assigned_)
+            stored_.push_back(storedForm(meta[size_t(index)], value));
+        storedKnown_ = true;
+    }
+    return stored_;
+}
+
+Value DestRecordset::boundAssigned(size_t j) const {
+    const auto& [index, value] = assigned_[j];
+    return boundForm(table_->columnMeta()[size_t(index)], value, storedAssigned()[j]);
 }
 
 void DestRecordset::update() {
@@ -510,15 +525,23 @@ void DestRecordset::update() {
         noCurrentRow();
     adding_ = false;
     assigned_.clear();
+    storedKnown_ = false;
 }
 
 void DestRecordset::insert() {
     DestTable& t = *table_;
     if (t.holding_ && !assigned_.empty()) {
         int k = t.keyIndex();
-        for (auto& a : assigned_)
-            if (a.first == k) t.forget(a.second);
-        t.hold(assigned_);
+        std::vector<int> columns;
+        std::vector<Value> row;
+        columns.reserve(assigned_.size());
+        row.reserve(assigned_.size());
+        for (size_t j = 0; j < assigned_.size(); ++j) {
+            if (assigned_[j].first == k) t.forget(assigned_[j].second);
+            columns.push_back(assigned_[j].first);
+            row.push_back(boundAssigned(j));
+        }
+        t.hold(std::move(columns), std::move(row));
         return;
     }
     std::string key = "I";
@@ -538,16 +561,15 @@ void DestRecordset::insert() {
     int k = t.keyIndex();
     for (auto& a : assigned_)
         if (a.first == k) t.forget(a.second);
+    t.sending();
     st.execute();
 }
 
 void DestRecordset::bindAssigned(odbc::Statement& st) const {
-    DestTable& t = *table_;
-    const auto& meta = t.columnMeta();
     int p = 0;
-    for (auto& a : assigned_) {
-        const odbc::ColumnInfo& c = t.columns_[size_t(a.first)];
-        st.bindStored(++p, boundForm(meta[size_t(a.first)], a.second), c.sqlType, c.size, c.digits);
+    for (size_t j = 0; j < assigned_.size(); ++j) {
+        const odbc::ColumnInfo& c = table_->columns_[size_t(assigned_[j].first)];
+        st.bindStored(++p, boundAssigned(j), c.sqlType, c.size, c.digits);
     }
 }
 
@@ -610,6 +632,7 @@ void DestRecordset::change() {
     int p = int(assigned_.size());
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
+    t.sending();
     st.execute();
     long long n = st.rowCount();
     if (n < 0) {
@@ -645,10 +668,9 @@ std::string DestRecordset::changeSql(const std::vector<int>& where, bool byKey) 
 
 void DestRecordset::hold(const std::vector<int>& where, bool byKey) {
     DestTable& t = *table_;
-    const auto& meta = t.columnMeta();
     DestTable::HeldChange c;
-    for (const auto& [index, value] : assigned_)
-        c.params.emplace_back(index, boundForm(meta[size_t(index)], value));
+    for (size_t j = 0; j < assigned_.size(); ++j)
+        c.params.emplace_back(assigned_[j].first, boundAssigned(j));
     for (int i : where)
         if (!original_[size_t(i)].isNull()) c.params.emplace_back(i, original_[size_t(i)]);
     c.sql = changeSql(where, byKey);
@@ -684,6 +706,7 @@ void DestRecordset::remove() {
     int p = 0;
     bindIdentifying(st, p, where);
     if (int k = t.keyIndex(); k >= 0) t.forget(original_[size_t(k)]);
+    t.sending();
     st.execute();
     long long n = st.rowCount();
     if (n < 0) {

@@ -51,6 +51,9 @@ class DestTable {
     void holdWrites(bool on);
     void storeHeldWrites();
     void dropHeldWrites();
+    // Called before each statement that writes is sent, for the journal to hand its lines over
+    // first; none when empty.
+    void beforeSending(std::function<void()> f) { beforeSending_ = std::move(f); }
     // Every row whose key column equals key, Null finding Null.
     std::vector<DestRecordset> lookupAll(const Value& key);
     // A recordset without a current row, for addNew; after a look-up.
@@ -118,12 +121,16 @@ class DestTable {
     std::unordered_multimap<std::string, std::string> prefetchedLoosely_;
     // Forgets what prefetch() found for keys the engine may take for key.
     void forget(const Value& key);
-    void hold(const std::vector<std::pair<int, Value>>& assigned);
+    void hold(std::vector<int> columns, std::vector<Value> row);
     struct Held {
         std::vector<int> columns;
         std::vector<std::vector<Value>> rows;
     };
     bool holding_ = false;
+    std::function<void()> beforeSending_;
+    void sending() const {
+        if (beforeSending_) beforeSending_();
+    }
     std::vector<Held> held_;
     // A held change: its UPDATE's text and its parameters, values in their bound form.
     struct HeldChange {
@@ -158,6 +165,9 @@ class DestRecordset {
     const std::vector<Value>& original() const { return original_; }
     // The columns assigned since addNew or the look-up, in column order.
     const std::vector<std::pair<int, Value>>& assigned() const { return assigned_; }
+    // The assigned values as their columns store them, in the order of assigned(): worked out
+    // once a write, for its journal line and its parameters alike.
+    const std::vector<Value>& storedAssigned() const;
 
     // "Column: reason" for each value the destination would refuse, and for a new row each
     // column that would stay empty though it may not.
@@ -184,6 +194,8 @@ class DestRecordset {
     void bindIdentifying(odbc::Statement& st, int& p, const std::vector<int>& where) const;
     // The assigned values as parameters 1.., each as its column takes it.
     void bindAssigned(odbc::Statement& st) const;
+    // The j-th assigned value as it is sent to its column.
+    Value boundAssigned(size_t j) const;
     // How many rows hold values in the where columns, compared as the writes compare them.
     long long rowsMatching(const std::vector<int>& where, const std::vector<Value>& values);
 
@@ -192,6 +204,8 @@ class DestRecordset {
     bool adding_ = false;
     std::vector<Value> original_;
     std::vector<std::pair<int, Value>> assigned_;  // in column order
+    mutable std::vector<Value> stored_;            // storedAssigned(), once asked
+    mutable bool storedKnown_ = false;
 };
 
 }  // namespace kordb

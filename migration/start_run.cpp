@@ -1,5 +1,6 @@
 #include "migration/start_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -99,14 +100,22 @@ bool StartRun::beginBatch(const std::vector<DestTable*>& tables) {
     if (!canHold_) return false;
     batch_.emplace(*conn);
     holding_ = tables;
-    for (DestTable* t : holding_) t->holdWrites(true);
+    journal_.holdLines(true);
+    for (DestTable* t : holding_) {
+        t->holdWrites(true);
+        t->beforeSending([this] { journal_.flush(); });
+    }
     return true;
 }
 
 void StartRun::stopHolding() {
-    for (DestTable* t : holding_) t->holdWrites(false);
+    for (DestTable* t : holding_) {
+        t->holdWrites(false);
+        t->beforeSending(nullptr);
+    }
     holding_.clear();
     lines_.clear();
+    journal_.holdLines(false);
 }
 
 void StartRun::endBatch() {
@@ -149,6 +158,10 @@ void StartRun::write(DestRecordset& rs) {
     // even the catalog that names the refused column: asked before.
     if (transaction_) rs.table().columnMeta();
     journal_.recordWrite(rs, row_);
+    // A table outside the batch sends its write now.
+    if (!holding_.empty() &&
+        std::find(holding_.begin(), holding_.end(), &rs.table()) == holding_.end())
+        journal_.flush();
     // Held with its batch: its outcome is the batch's.
     const bool alone = !transaction_ && holding_.empty();
     try {

@@ -307,10 +307,21 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
     return v;
 }
 
-Value boundForm(const odbc::ColumnMeta& c, const Value& v) {
+namespace {
+
+bool boundAsStored(const odbc::ColumnMeta& c, const Value& v) {
     Kind kind = kindOf(c.sqlType);
-    if (!v.isNumber() || (kind != Kind::Exact && kind != Kind::Integer)) return v;
-    return storedForm(c, v);
+    return v.isNumber() && (kind == Kind::Exact || kind == Kind::Integer);
+}
+
+}  // namespace
+
+Value boundForm(const odbc::ColumnMeta& c, const Value& v) {
+    return boundAsStored(c, v) ? storedForm(c, v) : v;
+}
+
+Value boundForm(const odbc::ColumnMeta& c, const Value& v, const Value& stored) {
+    return boundAsStored(c, v) ? stored : v;
 }
 
 bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) {

@@ -25,6 +25,8 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v);
 // the decimal exactly, so that no driver truncates it or rounds it its own way; anything else
 // as it is.
 Value boundForm(const odbc::ColumnMeta& c, const Value& v);
+// The same, given v's stored form already worked out.
+Value boundForm(const odbc::ColumnMeta& c, const Value& v, const Value& stored);
 
 // Whether stored, read back from the column, is what storing v leaves there. Engines that keep
 // a number unrounded pass too.

@@ -1,8 +1,11 @@
 // The net around Start: the plan that writes nothing, the undo journal and the undo, the
 // all-or-nothing run, the refused value named by row and column, and the statement timeout.
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -517,6 +520,44 @@ TEST_P(Safety, JournalThatCannotBeWrittenStopsStartBeforeItsFirstWrite) {
             ui.boxes.back().text.find((blocker / "errors" / "book.xls_Migrate_UNDO_").string()),
             std::string::npos)
             << ::testing::PrintToString(ui.boxTexts());
+        EXPECT_EQ(dump(), before);
+    }
+}
+
+// The journal's file stops growing (a full disk) within the first batch or part way: nothing
+// is stored that the file does not hold, so undo takes back every row stored.
+TEST_P(Safety, JournalOutOfRoomLeavesNothingStoredItDoesNotHold) {
+    // The limit holds for every file this process writes, an SQLite destination's too.
+    if (!isPostgres()) GTEST_SKIP() << "the destination is written by this process";
+    std::vector<Cells> cells;
+    for (int i = 0; i < 1200; ++i)
+        cells.push_back({{"ItemCode", str("K" + std::to_string(i))},
+                         {"ItemName", str(std::string(40, 'n'))},
+                         {"PluCode", str("P" + std::to_string(i))}});
+    sheet("KINV_MT_ITEM", itemHeader(), cells);
+    const auto before = dump();
+    // About 2 KB of lines a row, 500 rows a batch.
+    for (rlim_t limit : {rlim_t(300 * 1024), rlim_t(1500 * 1024)}) {
+        SCOPED_TRACE(limit);
+        ui.boxes.clear();
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = limit;
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        start();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        ASSERT_FALSE(ui.boxes.empty());
+        EXPECT_NE(ui.boxes.back().text.find("cannot be written"), std::string::npos)
+            << ::testing::PrintToString(ui.boxTexts());
+        const long stored = std::stol(one("SELECT COUNT(*) FROM KINV_MT_ITEM"));
+        EXPECT_LT(stored, 1200);
+        UndoReport report = undo(form.outcome.journal);
+        EXPECT_TRUE(report.applied);
+        EXPECT_EQ(report.deleted, 2 * stored);
         EXPECT_EQ(dump(), before);
     }
 }
