@@ -3,7 +3,7 @@
 
 #include <iosfwd>
 
-#include "core/state.h"
+#include "form/form.h"
 
 namespace kordb {
 

@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "core/state.h"
+#include "form/form.h"
 #include "migration/journal.h"
 #include "migration/migrate_sheet.h"
 #include "migration/undo.h"

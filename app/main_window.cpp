@@ -17,6 +17,7 @@
 
 #include "app/keyboard.h"
 #include "app/procedures.h"
+#include "core/product.h"
 
 namespace kordb {
 

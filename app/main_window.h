@@ -16,8 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "core/files.h"
 #include "core/operator.h"
-#include "core/state.h"
+#include "form/form.h"
 #include "settings/settings_store.h"
 
 class QFileDialog;

@@ -1,6 +1,14 @@
 #include "core/files.h"
 
+#include <QCoreApplication>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
 #ifdef _WIN32
+#include <windows.h>
 #include <cstdio>
 #else
 #include <fcntl.h>
@@ -9,6 +17,8 @@
 #endif
 
 namespace kordb {
+
+namespace fs = std::filesystem;
 
 std::FILE* openPrivate(const std::filesystem::path& file, bool exclusive) {
 #ifdef _WIN32
@@ -35,6 +45,63 @@ std::filesystem::path pathFromUtf8(const std::string& s) {
 std::string pathToUtf8(const std::filesystem::path& p) {
     std::u8string s = p.u8string();
     return std::string(s.begin(), s.end());
+}
+
+bool isSystemFolder(const fs::path& folder) {
+#ifdef _WIN32
+    (void)folder;
+    return false;
+#else
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(folder, ec);
+    if (ec) p = folder.lexically_normal();
+    for (const char* name : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/lib64", "/snap", "/app"}) {
+        fs::path prefix(name);
+        if (std::mismatch(prefix.begin(), prefix.end(), p.begin(), p.end()).first == prefix.end())
+            return true;
+    }
+    return false;
+#endif
+}
+
+fs::path errorFileFolder(const fs::path& programFolder) {
+    std::error_code ec;
+#ifndef _WIN32
+    // Root can write anywhere: a writable system folder still is not the program's to fill.
+    if (!programFolder.empty() && !isSystemFolder(programFolder) &&
+        ::access(programFolder.c_str(), W_OK) == 0)
+        return programFolder;
+#else
+    if (!programFolder.empty()) {
+        fs::path probe = programFolder / ".kordb-write-test";
+        std::ofstream out(probe);
+        if (out) {
+            out.close();
+            fs::remove(probe, ec);
+            return programFolder;
+        }
+    }
+#endif
+    fs::path data = fs::path(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                 .toStdU16String()) /
+                    "KORDB";
+    fs::create_directories(data, ec);
+    return data;
+}
+
+fs::path executableFolder() {
+    std::error_code ec;
+#ifdef _WIN32
+    wchar_t buf[32768];
+    DWORD n = GetModuleFileNameW(nullptr, buf, DWORD(std::size(buf)));
+    if (n > 0 && n < std::size(buf)) return fs::path(std::wstring(buf, n)).parent_path();
+#else
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) return self.parent_path();
+#endif
+    if (QCoreApplication::instance())
+        return fs::path(QCoreApplication::applicationDirPath().toStdU16String());
+    return fs::current_path(ec);
 }
 
 }  // namespace kordb

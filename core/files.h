@@ -1,5 +1,6 @@
 #pragma once
-// Files that hold what the operator's data holds: created readable by their owner only.
+// Files that hold what the operator's data holds: created readable by their owner only; and
+// the folders they go to.
 
 #include <cstdio>
 #include <filesystem>
@@ -15,5 +16,15 @@ std::FILE* openPrivate(const std::filesystem::path& file, bool exclusive);
 // Paths from and to UTF-8 text, whatever the platform's own encoding.
 std::filesystem::path pathFromUtf8(const std::string& s);
 std::string pathToUtf8(const std::filesystem::path& p);
+
+// The folder error files go to: folder itself when it can be written and is not a system
+// folder, otherwise the per-user data folder "KORDB".
+std::filesystem::path errorFileFolder(const std::filesystem::path& programFolder);
+// Whether folder lies under a prefix that packages install to (/usr, /usr/local, /opt, ...):
+// such a folder is never written, whoever runs the program.
+bool isSystemFolder(const std::filesystem::path& folder);
+
+// The running executable's folder.
+std::filesystem::path executableFolder();
 
 }  // namespace kordb

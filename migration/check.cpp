@@ -7,16 +7,16 @@
 #include <map>
 #include <memory>
 
-#include "core/state.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "form/form.h"
+#include "form/selection.h"
 #include "migration/journal.h"
 #include "migration/passes.h"
 #include "migration/row_writer.h"
 #include "migration/stored_value.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"
-#include "source/selection.h"
 
 namespace kordb {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "core/text.h"
+#include "form/selection.h"
 #include "migration/migration.h"
-#include "source/selection.h"
 
 namespace kordb {
 

@@ -1,9 +1,9 @@
 // Item worksheets: every row changes or adds its KINV_MT_ITEM row, then its KINV_MT_PLU row.
 
+#include "form/selection.h"
 #include "migration/migration.h"
 #include "migration/passes.h"
 #include "migration/start_run.h"
-#include "source/selection.h"
 
 namespace kordb {
 

@@ -1,10 +1,10 @@
 // Class, debtor, creditor and any other master worksheets: new keys are inserted, rows whose
 // key exists already are left alone.
 
+#include "form/selection.h"
 #include "migration/migration.h"
 #include "migration/passes.h"
 #include "migration/start_run.h"
-#include "source/selection.h"
 
 namespace kordb {
 

@@ -4,9 +4,9 @@
 
 #include "migration/migrate_sheet.h"
 
-#include "core/state.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "form/form.h"
 #include "migration/migration.h"
 #include "settings/settings_store.h"
 

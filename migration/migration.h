@@ -1,7 +1,7 @@
 #pragma once
 // The Start button and the migrations it runs.
 
-#include "core/state.h"
+#include "form/form.h"
 #include "migration/migrate_sheet.h"
 
 namespace kordb {

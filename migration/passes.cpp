@@ -10,7 +10,7 @@
 #include "core/errors.h"
 #include "core/tables.h"
 #include "core/text.h"
-#include "source/selection.h"
+#include "form/selection.h"
 
 namespace kordb {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/state.h"
 #include "core/value.h"
+#include "form/form.h"
 #include "migration/row_writer.h"
 #include "source/worksheet.h"
 

@@ -5,9 +5,9 @@
 
 #include "core/tables.h"
 #include "core/text.h"
+#include "form/selection.h"
 #include "migration/passes.h"
 #include "migration/stored_value.h"
-#include "source/selection.h"
 
 namespace kordb {
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "core/state.h"
+#include "form/form.h"
 
 namespace kordb {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/state.h"
+#include "form/form.h"
 #include "migration/journal.h"
 #include "migration/passes.h"
 #include "settings/odbc.h"

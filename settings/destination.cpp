@@ -128,4 +128,14 @@ std::string odbcConnectionString(const std::map<std::string, std::string>& k) {
                        server + "' is not a configured data source.");
 }
 
+void openDestination(odbc::Connection& conn, const std::string& password, const std::string& user,
+                     const std::string& database, const std::string& server) {
+    std::string s = assembleConnectionString(password, user, database, server);
+    conn.open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
+}
+
+bool comparesKeysIgnoringTrailingBlanks(const odbc::Connection& conn) {
+    return conn.dbmsName().find("SQL SERVER") != std::string::npos;
+}
+
 }  // namespace kordb

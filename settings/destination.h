@@ -7,6 +7,10 @@
 
 namespace kordb {
 
+namespace odbc {
+class Connection;
+}
+
 // "Provider=SQLOLEDB.1;Password=" pw ";Persist Security Info=True;User ID=" user
 // ";Initial Catalog=" db ";Data Source=" server, pieces joined as they stand.
 std::string assembleConnectionString(const std::string& password, const std::string& user,
@@ -30,5 +34,12 @@ std::string braceQuote(const std::string& value);
 std::string freetdsQuote(const std::string& value);
 
 inline constexpr int kLoginTimeoutSeconds = 15;
+
+// Opens conn on the destination the operator's four connection fields name, waiting at most
+// the login timeout. Throws KorError.
+void openDestination(odbc::Connection& conn, const std::string& password, const std::string& user,
+                     const std::string& database, const std::string& server);
+// Whether the open destination compares text keys ignoring trailing blanks (SQL Server).
+bool comparesKeysIgnoringTrailingBlanks(const odbc::Connection& conn);
 
 }  // namespace kordb

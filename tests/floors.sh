@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Fails when a file includes a header from a floor above its own, or from a sibling on its
-# floor (core < source, settings < migration, verification < app); when a test or benchmark
-# folder reaches above the floor it tests (it may include its own floor and below, and
-# tests/support); or when a floor's CMakeLists.txt links upward or sideways, or leaves out a
-# floor its files include.
+# floor (core < source, settings < form < migration, verification < app), or declares ahead a
+# namespace-level class defined there; when a test or benchmark folder reaches above the floor
+# it tests (it may include its own floor and below, and tests/support); or when a floor's
+# CMakeLists.txt links upward or sideways, or leaves out a floor its files include.
 set -u
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
-declare -A floor=([core]=0 [source]=1 [settings]=1 [migration]=2 [verification]=2 [app]=3)
+declare -A floor=([core]=0 [source]=1 [settings]=1 [form]=2 [migration]=3 [verification]=3 [app]=4)
 # Each test and benchmark folder, by the floor whose code it exercises; tests/support serves
 # every test, so it may use anything below the window.
 declare -A tests=([tests/core]=core [tests/source]=source [tests/fixtures]=source
-  [tests/settings]=settings [tests/migration]=migration [tests/verification]=verification
-  [tests/support]=migration [tests/app]=app [tests/cli]=app [tests/fuzz]=app [tests/e2e]=app
-  [bench]=app)
+  [tests/settings]=settings [tests/form]=form [tests/migration]=migration
+  [tests/verification]=verification [tests/support]=migration [tests/app]=app [tests/cli]=app
+  [tests/fuzz]=app [tests/e2e]=app [bench]=app)
 bad=0
 
 # includes DIR: "file header" for every quoted include of the folder's sources.
@@ -30,6 +30,27 @@ for dir in "${!floor[@]}"; do
       bad=1
     fi
   done < <(includes "$dir")
+done
+
+# A forward declaration names a floor too: a namespace-level class declared ahead and defined
+# above or beside.
+declare -A defined
+for dir in "${!floor[@]}"; do
+  for name in $(grep -hoE '^(class|struct) [A-Za-z_]+( final)? *[:{]' "$root/$dir"/*.h 2>/dev/null |
+    awk '{print $2}'); do
+    defined[$name]=$dir
+  done
+done
+for dir in "${!floor[@]}"; do
+  while IFS=: read -r file name; do
+    target=${defined[$name]:-}
+    [ -n "$target" ] && [ "$target" != "$dir" ] || continue
+    if [ "${floor[$target]}" -ge "${floor[$dir]}" ]; then
+      echo "$file declares $name ahead: $target is not below $dir"
+      bad=1
+    fi
+  done < <(grep -HoE '^(class|struct) [A-Za-z_]+;' "$root/$dir"/*.h "$root/$dir"/*.cpp 2>/dev/null |
+    sed -E 's/^([^:]*):(class|struct) ([A-Za-z_]+);/\1:\3/')
 done
 
 for dir in "${!tests[@]}"; do

@@ -2,7 +2,7 @@
 // ahead only when none of them found an error.
 
 #include "core/text.h"
-#include "source/selection.h"
+#include "form/selection.h"
 #include "verification/error_files.h"
 #include "verification/verification.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/state.h"
+#include "form/form.h"
 #include "verification/findings_lines.h"
 #include "verification/verify_sheet.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/state.h"
+#include "core/files.h"
 #include "tests/support/test_env.h"
 
 namespace kordb {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "form/connect.h"
+#include "form/selection.h"
 #include "migration/migration.h"
-#include "settings/connect.h"
 #include "settings/settings_store.h"
-#include "source/selection.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"
 

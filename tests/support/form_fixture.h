@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/state.h"
+#include "form/form.h"
 #include "settings/settings_store.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/text.h"
+#include "form/selection.h"
 #include "settings/settings_store.h"
-#include "source/selection.h"
 #include "tests/support/recorder.h"
 #include "tests/support/test_env.h"
 #include "verification/verification.h"

@@ -15,7 +15,7 @@
 
 #include "core/errors.h"
 #include "core/text.h"
-#include "settings/connect.h"
+#include "form/connect.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"

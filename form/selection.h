@@ -3,9 +3,8 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
-#include "core/state.h"
+#include "form/form.h"
 #include "source/worksheet.h"
 
 namespace kordb {
@@ -20,7 +19,5 @@ WorkbookCache& workbookCache(Form& f);
 // Composes sql into SheetSQL and runs it over the workbook named by the path field. Throws
 // KorError.
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql);
-// "[" name "$]"
-std::string sheetRef(std::string_view name);
 
 }  // namespace kordb

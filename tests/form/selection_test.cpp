@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "source/selection.h"
+#include "form/selection.h"
 #include "tests/support/form_fixture.h"
 
 namespace kordb {

@@ -3,6 +3,7 @@
 // module-level ones, and the services the procedures reach through them.
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -12,17 +13,12 @@
 
 namespace kordb {
 
-// Owned here, defined on the floors above: the state only holds them.
+// Owned here, defined on the floors below: the state only holds them.
 namespace odbc {
 class Connection;
 }
 class SettingsStore;
 class WorkbookCache;
-
-inline constexpr const char* kAppCaption = "Korvin Database Migration Tools";
-inline constexpr const char* kVersionLine = "Ver 7.0 [20090407]";
-inline constexpr const char* kSettingsApp = "KORDB";
-inline constexpr const char* kSettingsSection = "GeneralSetting";
 
 struct AppState {
     // Window level.
@@ -99,15 +95,5 @@ void showMessage(Form& f, const std::string& text, Icon icon);
 void showError(Form& f, const std::exception& e);
 // Records an error whose trap reacts in its own way.
 void recordError(Form& f, const std::string& description);
-
-// The folder error files go to: folder itself when it can be written and is not a system
-// folder, otherwise the per-user data folder "KORDB".
-std::filesystem::path errorFileFolder(const std::filesystem::path& programFolder);
-// Whether folder lies under a prefix that packages install to (/usr, /usr/local, /opt, ...):
-// such a folder is never written, whoever runs the program.
-bool isSystemFolder(const std::filesystem::path& folder);
-
-// The running executable's folder.
-std::filesystem::path executableFolder();
 
 }  // namespace kordb

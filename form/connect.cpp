@@ -1,7 +1,8 @@
 // Restoring the connection fields at start-up, and Connect.
 
-#include "settings/connect.h"
+#include "form/connect.h"
 
+#include "core/product.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
 #include "settings/settings_store.h"
@@ -57,13 +58,10 @@ void OpenDestination(Form& f) {
         f.ui.setVerifyEnabled(false);
         f.st.DestConn.reset();
         f.st.DestConn = std::make_unique<odbc::Connection>();
-        std::string s =
-            assembleConnectionString(f.ui.fieldText(kPassword), f.ui.fieldText(kUser),
-                                     f.ui.fieldText(kDatabase), f.ui.fieldText(kServer));
         f.keysIgnoreTrailingBlanks = false;
-        f.st.DestConn->open(odbcConnectionString(parseConnectionString(s)), kLoginTimeoutSeconds);
-        f.keysIgnoreTrailingBlanks =
-            f.st.DestConn->dbmsName().find("SQL SERVER") != std::string::npos;
+        openDestination(*f.st.DestConn, f.ui.fieldText(kPassword), f.ui.fieldText(kUser),
+                        f.ui.fieldText(kDatabase), f.ui.fieldText(kServer));
+        f.keysIgnoreTrailingBlanks = comparesKeysIgnoringTrailingBlanks(*f.st.DestConn);
         f.ui.showConnected();
         f.ui.setVerifyEnabled(true);
     } catch (const std::exception& e) {

@@ -1,6 +1,6 @@
 // Workbook choice, the worksheet list, and worksheet access.
 
-#include "source/selection.h"
+#include "form/selection.h"
 
 #include "core/tables.h"
 #include "core/text.h"
@@ -58,14 +58,11 @@ WorkbookCache& workbookCache(Form& f) {
     return *f.workbooks;
 }
 
-std::string sheetRef(std::string_view name) {
-    return "[" + std::string(name) + "$]";
-}
-
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
-    auto book = workbookCache(f).get(f.ui.fieldText(kPath));
+    auto& cache = workbookCache(f);
+    std::string path = f.ui.fieldText(kPath);
     f.st.SheetSQL = sql;
-    return std::make_unique<SheetRecordset>(std::move(book), sql, f.ui.comboText());
+    return openSheet(cache, path, sql, f.ui.comboText());
 }
 
 }  // namespace kordb

@@ -1,7 +1,7 @@
 #pragma once
 // Restoring the connection fields at start-up, and Connect.
 
-#include "core/state.h"
+#include "form/form.h"
 
 namespace kordb {
 
