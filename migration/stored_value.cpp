@@ -1,6 +1,5 @@
 #include "migration/stored_value.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -234,8 +233,8 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
             double x = 0;
             if (!numberOf(v, x)) return v;
             std::string text = roundedDecimal(decimalTextOf(v, x), c.digits);
-            double rounded = roundTo(x, c.digits);
-            std::from_chars(text.data(), text.data() + text.size(), rounded);
+            double rounded = 0;
+            if (!parseDecimal(text, rounded)) rounded = roundTo(x, c.digits);
             return Value::stored(Value::number(rounded), std::move(text));
         }
         case Kind::Integer: {
