@@ -31,26 +31,12 @@ std::string formatNumberExact(double d) {
 
 bool parseDecimal(std::string_view s, double& out) {
     s = trimWhiteSpace(s);
-    size_t i = 0, digits = 0;
-    // from_chars takes a leading "-" but not a "+".
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    const bool plus = i == 1 && s[0] == '+';
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    // from_chars takes a "-" but not a "+"; all it takes beyond plain decimals ("inf", "nan")
+    // is what no finite double holds.
+    if (!s.empty() && s.front() == '+') {
+        s.remove_prefix(1);
+        if (!s.empty() && s.front() == '-') return false;
     }
-    if (digits == 0) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
-        size_t expDigits = 0;
-        while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++expDigits;
-        if (expDigits == 0) return false;
-        i = j;
-    }
-    if (i != s.size()) return false;
-    if (plus) s.remove_prefix(1);
     double d = 0;
     auto r = std::from_chars(s.data(), s.data() + s.size(), d);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return false;
