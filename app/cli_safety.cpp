@@ -1,6 +1,7 @@
 #include "app/cli_safety.h"
 
 #include <ostream>
+#include <stdexcept>
 
 #include "app/cli.h"
 #include "core/text.h"
@@ -43,28 +44,17 @@ int runPlan(Form& form, CliOperator& op, const MigrateRequest& request, std::ost
 
 int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptions& options,
             bool otherDestinationAllowed, std::ostream& out) {
-    const JournalHeader& h = journal.header();
-    op.note("journal of " + h.sheet + (h.workbook.empty() ? "" : " from " + h.workbook) +
-            (h.started.empty() ? "" : ", started " + h.started) + ": " +
-            std::to_string(journal.size()) + " writes");
+    op.note(journalSummary(journal));
     odbc::Connection& conn = *form.st.DestConn;
-    try {
-        std::string other =
-            otherDestination(h, conn, op.fieldText(kServer), op.fieldText(kDatabase));
-        if (!other.empty()) {
-            if (!otherDestinationAllowed) {
-                op.note("this destination is not the journal's: " + other +
-                        "; nothing was taken back (--other-destination undoes it here all the "
-                        "same)");
-                return kExitNoSource;
-            }
-            op.note("this destination is not the journal's: " + other);
-        }
-        checkAgainstCatalogue(journal, conn);
-    } catch (const std::exception& e) {
-        showError(form, e);
-        return kExitNoSource;
-    }
+    const UndoVetting vet = vetJournal(journal, conn, op.fieldText(kServer),
+                                       op.fieldText(kDatabase), otherDestinationAllowed);
+    if (!vet.otherDestination.empty())
+        op.note("this destination is not the journal's: " + vet.otherDestination +
+                (vet.refused ? "; nothing was taken back (--other-destination undoes it here all "
+                               "the same)"
+                             : ""));
+    if (!vet.error.empty()) showError(form, std::runtime_error(vet.error));
+    if (vet.refused || !vet.error.empty()) return kExitNoSource;
     if (journal.size() == 0) {
         op.note("nothing to undo");
         return kExitOk;
@@ -76,13 +66,11 @@ int runUndo(Form& form, CliOperator& op, JournalReader& journal, const UndoOptio
         op.note("not confirmed: nothing was taken back");
         return kExitUsage;
     }
-    UndoReport report;
-    try {
-        report = undoJournal(conn, journal, options, [&](const std::string& line) {
-            out << line << '\n' << std::flush;
-        });
-    } catch (const std::exception& e) {
-        showError(form, e);
+    const UndoReport report = undoJournal(conn, journal, options, [&](const std::string& line) {
+        out << line << '\n' << std::flush;
+    });
+    if (!report.error.empty()) {
+        showError(form, std::runtime_error(report.error));
         op.note("nothing was taken back: the undo was rolled back at the error");
         return kExitFindings;
     }

@@ -8,8 +8,19 @@
 
 namespace kordb {
 
-// Removes leading and trailing blanks (spaces only, as the operator's tools do).
+// Removes leading and trailing blanks, spaces only, as VB's Trim does: the worksheet rules were
+// written with it, and a tab or line break around a sheet, table or setting name stays part of
+// that name, as settings files and operators have always had it.
 std::string trimBlanks(std::string_view s);
+// Removes leading and trailing white space as XML counts it (space, tab, CR, LF): around a
+// value in a workbook's XML, and around a number or date text the engines' conversions take.
+// Inline, as the readers call it per cell.
+inline std::string_view trimWhiteSpace(std::string_view s) {
+    auto white = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && white(s.front())) s.remove_prefix(1);
+    while (!s.empty() && white(s.back())) s.remove_suffix(1);
+    return s;
+}
 // Upper-cases every letter, not only ASCII ones.
 std::string toUpper(std::string_view s);
 // Trimmed and upper-cased: how names taken from the worksheet list are used.

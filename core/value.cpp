@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/text.h"
+
 namespace kordb {
 
 std::string formatNumber(double d) {
@@ -25,6 +27,21 @@ std::string formatNumberExact(double d) {
     auto format = std::fabs(d) < 1e21 ? std::chars_format::fixed : std::chars_format::general;
     auto r = std::to_chars(buf, buf + sizeof buf, d, format);
     return std::string(buf, r.ptr);
+}
+
+bool parseDecimal(std::string_view s, double& out) {
+    s = trimWhiteSpace(s);
+    // from_chars takes a "-" but not a "+"; all it takes beyond plain decimals ("inf", "nan")
+    // is what no finite double holds.
+    if (!s.empty() && s.front() == '+') {
+        s.remove_prefix(1);
+        if (!s.empty() && s.front() == '-') return false;
+    }
+    double d = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return false;
+    out = d;
+    return true;
 }
 
 std::string canonicalDecimal(std::string_view s) {

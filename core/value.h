@@ -67,6 +67,11 @@ class Value {
 // The shortest text that reads back as exactly d: 1001, 12.5, -0.25, 0.30000000000000004;
 // an exponent only below 1e-7 and from 1e21 on (1e-70, 1e+308).
 std::string formatNumber(double d);
+// A plain decimal number as the workbooks' XML and the engines' text conversions write it:
+// white space around it, an optional sign, digits with at most one point, an optional
+// exponent ("-12.5", " .5e3 "). Independent of the locale; false for anything else, and for
+// what no finite double holds ("inf", "1e400").
+bool parseDecimal(std::string_view s, double& out);
 // A decimal's text in one form: no sign on zero, no leading zeros, no trailing fractional
 // zeros ("-001.2300" -> "-1.23"); text that is not a plain decimal comes back as it is.
 std::string canonicalDecimal(std::string_view s);

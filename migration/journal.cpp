@@ -267,8 +267,7 @@ class Parser {
             if (s_[i_] == '-') ++i_;
             while (i_ < s_.size() && std::strchr("0123456789.eE+-", s_[i_])) ++i_;
             double d = 0;
-            auto r = std::from_chars(s_.data() + start, s_.data() + i_, d);
-            if (r.ec != std::errc() || r.ptr != s_.data() + i_ || !std::isfinite(d))
+            if (!parseDecimal(std::string_view(s_.data() + start, i_ - start), d))
                 fail("a number is malformed");
             j.type = Json::Type::Number;
             j.number = d;

@@ -1,6 +1,5 @@
 #include "migration/stored_value.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -34,51 +33,6 @@ Kind kindOf(odbc::ColumnType t) {
     }
 }
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view trimSpace(std::string_view s) {
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// A decimal number as the engines' text conversions take it: blanks around it, an optional
-// sign, digits with at most one point, an optional exponent. Independent of the locale.
-bool parseNumber(std::string_view s, double& out) {
-    s = trimSpace(s);
-    if (s.empty()) return false;
-    bool negative = false;
-    if (s.front() == '+' || s.front() == '-') {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    size_t i = 0, digits = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
-        size_t expDigits = 0;
-        while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++expDigits;
-        if (expDigits == 0) return false;
-        i = j;
-    }
-    if (i != s.size()) return false;
-    std::string plain(s);
-    if (plain.front() == '.') plain.insert(plain.begin(), '0');
-    double d = 0;
-    auto r = std::from_chars(plain.data(), plain.data() + plain.size(), d);
-    if (r.ec != std::errc() || !std::isfinite(d)) return false;
-    out = negative ? -d : d;
-    return true;
-}
-
 struct Stamp {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     std::string fraction;  // digits after the second's point, trailing zeros dropped
@@ -109,7 +63,7 @@ std::string paddedStamp(std::string_view s) {
 // text in the looser forms paddedStamp() takes.
 bool parseStamp(std::string_view s, Stamp& t) {
     IsoStamp st;
-    if (!parseIsoStamp(paddedStamp(trimSpace(s)), st) || !st.plain()) return false;
+    if (!parseIsoStamp(paddedStamp(trimWhiteSpace(s)), st) || !st.plain()) return false;
     t.y = int(st.year), t.mo = int(st.month), t.d = int(st.day);
     t.h = int(st.hour), t.mi = int(st.minute), t.s = int(st.second);
     t.hasDate = st.hasDate, t.hasTime = st.hasTime;
@@ -164,7 +118,7 @@ std::string roundedDecimal(const std::string& text, int scale) {
 std::string decimalTextOf(const Value& v, double x) {
     if (!v.storedText().empty()) return v.storedText();
     if (v.isText()) {
-        std::string c = canonicalDecimal(trimSpace(v.rawText()));
+        std::string c = canonicalDecimal(trimWhiteSpace(v.rawText()));
         if (c.find_first_not_of("-0123456789.") == std::string::npos) return c;
     }
     return formatNumberExact(x);
@@ -198,7 +152,7 @@ bool numberOf(const Value& v, double& out) {
         out = v.toNumber();
         return true;
     }
-    if (v.isText()) return parseNumber(v.rawText(), out);
+    if (v.isText()) return parseDecimal(v.rawText(), out);
     return false;
 }
 
@@ -279,8 +233,8 @@ Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
             double x = 0;
             if (!numberOf(v, x)) return v;
             std::string text = roundedDecimal(decimalTextOf(v, x), c.digits);
-            double rounded = roundTo(x, c.digits);
-            std::from_chars(text.data(), text.data() + text.size(), rounded);
+            double rounded = 0;
+            if (!parseDecimal(text, rounded)) rounded = roundTo(x, c.digits);
             return Value::stored(Value::number(rounded), std::move(text));
         }
         case Kind::Integer: {
@@ -351,10 +305,10 @@ bool sameStored(const odbc::ColumnMeta& c, const Value& stored, const Value& v) 
 }
 
 Value defaultValue(const odbc::ColumnMeta& c) {
-    std::string_view d = trimSpace(c.defaultText);
+    std::string_view d = trimWhiteSpace(c.defaultText);
     // SQL Server shows "((0))" and "('ACTIVE')", PostgreSQL "'ACTIVE'::character varying".
     while (d.size() >= 2 && d.front() == '(' && d.back() == ')')
-        d = trimSpace(d.substr(1, d.size() - 2));
+        d = trimWhiteSpace(d.substr(1, d.size() - 2));
     if (d.size() >= 2 && d.front() == '\'') {
         std::string text;
         size_t i = 1;
@@ -376,7 +330,7 @@ Value defaultValue(const odbc::ColumnMeta& c) {
         return refusal(c, v).empty() ? storedForm(c, v) : Value::null();
     }
     double x = 0;
-    if (parseNumber(d.substr(0, d.find("::")), x)) {
+    if (parseDecimal(d.substr(0, d.find("::")), x)) {
         Value v = Value::number(x);
         return refusal(c, v).empty() ? storedForm(c, v) : Value::null();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -216,8 +217,8 @@ class Undo {
     std::map<std::pair<std::string, std::string>, std::unique_ptr<DestTable>> tables_;
 };
 
-}  // namespace
-
+// Why the destination conn reaches is not the one the journal was written against, or empty
+// when it is that one as far as can be told.
 std::string otherDestination(const JournalHeader& h, odbc::Connection& conn,
                              const std::string& server, const std::string& database) {
     if (!h.dbms.empty() && !equalsNoCase(h.dbms, conn.dbmsName()))
@@ -234,6 +235,8 @@ std::string otherDestination(const JournalHeader& h, odbc::Connection& conn,
                database + " on " + server;
     return {};
 }
+
+}  // namespace
 
 void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
     struct Catalog {
@@ -280,10 +283,31 @@ void checkAgainstCatalogue(JournalReader& journal, odbc::Connection& conn) {
     }
 }
 
+UndoVetting vetJournal(JournalReader& journal, odbc::Connection& conn, const std::string& server,
+                       const std::string& database, bool otherAllowed) {
+    UndoVetting r;
+    try {
+        r.otherDestination = otherDestination(journal.header(), conn, server, database);
+        r.refused = !r.otherDestination.empty() && !otherAllowed;
+        if (!r.refused) checkAgainstCatalogue(journal, conn);
+    } catch (const std::exception& e) {
+        r.error = e.what();
+    }
+    return r;
+}
+
+std::string journalSummary(JournalReader& journal) {
+    const JournalHeader& h = journal.header();
+    return "journal of " + h.sheet + (h.workbook.empty() ? "" : " from " + h.workbook) +
+           (h.started.empty() ? "" : ", started " + h.started) + ": " +
+           std::to_string(journal.size()) + " writes";
+}
+
 UndoReport undoJournal(odbc::Connection& conn, JournalReader& journal, const UndoOptions& options,
                        const std::function<void(const std::string&)>& line) {
-    Undo undo(conn, journal, options);
+    std::optional<Undo> undo;
     try {
+        undo.emplace(conn, journal, options);
         odbc::Transaction tx(conn);
         // Newest first, a worksheet row's writes together.
         for (size_t end = journal.size(); end > 0;) {
@@ -296,11 +320,16 @@ UndoReport undoJournal(odbc::Connection& conn, JournalReader& journal, const Und
                 group.push_back(std::move(before));
                 --end;
             }
-            undo.group(std::move(group));
+            undo->group(std::move(group));
         }
-        return undo.finish(tx, line);
+        return undo->finish(tx, line);
+    } catch (const std::exception& e) {
+        if (undo) undo->abandon();
+        UndoReport failed;
+        failed.error = e.what();
+        return failed;
     } catch (...) {
-        undo.abandon();
+        if (undo) undo->abandon();
         throw;
     }
 }

@@ -15,7 +15,7 @@ namespace {
 
 // An ODF duration ("PT13H45M00S", "-P1DT2H", "PT0.5S") in days.
 bool parseDuration(std::string_view s, double& days) {
-    s = trim(s);
+    s = trimWhiteSpace(s);
     size_t at = 0;
     bool negative = false;
     if (at < s.size() && s[at] == '-') negative = true, ++at;
@@ -31,10 +31,8 @@ bool parseDuration(std::string_view s, double& days) {
         }
         size_t n0 = at;
         while (at < s.size() && ((s[at] >= '0' && s[at] <= '9') || s[at] == '.')) ++at;
-        double v;
-        if (at == n0 || at >= s.size() ||
-            std::from_chars(s.data() + n0, s.data() + at, v).ptr != s.data() + at)
-            return false;
+        double v = 0;
+        if (at >= s.size() || !parseDecimal(s.substr(n0, at - n0), v)) return false;
         char unit = s[at++];
         if (!inTime && unit == 'D') {
             total += v * 86400;
@@ -215,7 +213,7 @@ class OdsSheetHandler {
         if (is(type, "float") || is(type, "percentage") || is(type, "currency")) {
             type_ = Type::Number;
             if (const xml::Attr* v = e.find(Ns::Office, "value")) {
-                hasValue_ = parseDouble(sc.value(v, scratch_), number_);
+                hasValue_ = parseDecimal(sc.value(v, scratch_), number_);
                 what = "a number";
             }
         } else if (is(type, "date")) {
@@ -228,7 +226,7 @@ class OdsSheetHandler {
                 what = "a date";
             } else if (const xml::Attr* n = e.find(Ns::Office, "value")) {
                 // A date as a number counts days from the document's null date.
-                hasValue_ = parseDouble(sc.value(n, scratch_), number_);
+                hasValue_ = parseDecimal(sc.value(n, scratch_), number_);
                 number_ += nullDate_;
                 form_ = kCalendarDate;
                 what = "a date";
@@ -243,7 +241,7 @@ class OdsSheetHandler {
         } else if (is(type, "boolean")) {
             type_ = Type::Boolean;
             if (const xml::Attr* v = e.find(Ns::Office, "boolean-value")) {
-                std::string_view b = trim(sc.value(v, scratch_));
+                std::string_view b = trimWhiteSpace(sc.value(v, scratch_));
                 hasValue_ = b == "true" || b == "false" || b == "1" || b == "0";
                 number_ = b == "true" || b == "1";
                 what = "true or false";

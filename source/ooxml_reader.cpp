@@ -262,7 +262,7 @@ class SheetHandler {
                 case 's': {
                     // Some writers leave the attribute empty: the default style.
                     uint64_t s = 0;
-                    if (!trim(v).empty() && !parseUint(v, s))
+                    if (!trimWhiteSpace(v).empty() && !parseUint(v, s))
                         sc.damaged("the style '" + std::string(v) + "'");
                     style_ = s;
                     break;
@@ -302,8 +302,8 @@ class SheetHandler {
         if (!hasValue_) v = {};
         switch (kind_) {
             case Kind::Number:
-                if (trim(v).empty()) return;
-                if (!parseDouble(v, cell.number)) badValue(sc, "a number");
+                if (trimWhiteSpace(v).empty()) return;
+                if (!parseDecimal(v, cell.number)) badValue(sc, "a number");
                 if (FormatShows shows =
                         style_ < xfShows_.size() ? xfShows_[style_] : FormatShows::Number;
                     shows != FormatShows::Number) {
@@ -314,7 +314,7 @@ class SheetHandler {
                 }
                 break;
             case Kind::Shared: {
-                if (trim(v).empty()) return;
+                if (trimWhiteSpace(v).empty()) return;
                 uint64_t i;
                 if (!parseUint(v, i) || i >= sst_.size())
                     sc.damaged("the cell " + cellName(cellRow_, cellCol_) +
@@ -327,7 +327,7 @@ class SheetHandler {
                 break;
             }
             case Kind::Boolean:
-                v = trim(v);
+                v = trimWhiteSpace(v);
                 if (v.empty()) return;
                 if (!is(v, "0") && !is(v, "1") && !is(v, "true") && !is(v, "false"))
                     badValue(sc, "true or false");
@@ -335,7 +335,7 @@ class SheetHandler {
                 cell.number = is(v, "1") || is(v, "true");
                 break;
             case Kind::Error:
-                if (trim(v).empty()) return;
+                if (trimWhiteSpace(v).empty()) return;
                 cell.type = Cell::Type::Error;
                 cell.error = errorCode(v);
                 break;
@@ -352,7 +352,7 @@ class SheetHandler {
                 cell.text = pool_.intern(sc, v);
                 break;
             case Kind::Date:
-                if (trim(v).empty()) return;
+                if (trimWhiteSpace(v).empty()) return;
                 if (!parseIsoDate(v, cell)) badValue(sc, "a date");
                 break;
         }

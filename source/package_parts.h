@@ -15,6 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/text.h"
+#include "core/value.h"
 #include "source/cells.h"
 #include "source/xml_scan.h"
 #include "source/zip_package.h"
@@ -31,28 +33,10 @@ inline bool is(std::string_view s, const char (&lit)[N]) {
     return s.size() == N - 1 && std::memcmp(s.data(), lit, N - 1) == 0;
 }
 
-inline std::string_view trim(std::string_view s) {
-    while (!s.empty() &&
-           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
 std::string lower(std::string_view s);
 
-inline bool parseDouble(std::string_view s, double& out) {
-    s = trim(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return false;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(out);
-}
-
 inline bool parseUint(std::string_view s, uint64_t& out) {
-    s = trim(s);
+    s = trimWhiteSpace(s);
     if (s.empty()) return false;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && end == s.data() + s.size();

@@ -85,7 +85,7 @@ std::string lower(std::string_view s) {
 
 bool parseIsoDate(std::string_view s, Cell& cell) {
     IsoStamp t;
-    if (!parseIsoStamp(trim(s), t)) return false;
+    if (!parseIsoStamp(trimWhiteSpace(s), t)) return false;
     cell.type = Cell::Type::Date;
     cell.number = t.dayFraction();
     cell.error = kSerialTime;
@@ -102,7 +102,7 @@ uint8_t errorCode(std::string_view text) {
         uint8_t code;
     } kErrors[] = {{"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
                    {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
-    text = trim(text);
+    text = trimWhiteSpace(text);
     for (const auto& e : kErrors)
         if (e.text == text) return e.code;
     return 0xFF;
@@ -231,7 +231,7 @@ std::unique_ptr<WorkbookReader> openPackage(std::string bytes) {
     auto zip = std::make_unique<ZipPackage>(std::move(bytes));
     int64_t mimetype = zip->find("mimetype");
     if (mimetype >= 0) {
-        std::string type(trim(zip->read(mimetype, 4096)));
+        std::string type(trimWhiteSpace(zip->read(mimetype, 4096)));
         const std::string_view odf = "application/vnd.oasis.opendocument.";
         if (std::string_view(type).substr(0, odf.size()) == odf) {
             std::string kind = type.substr(odf.size());

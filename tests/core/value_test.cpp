@@ -1,13 +1,14 @@
-// Numbers as text: what a text column of the destination and a header name receive.
+// Numbers as text: what a text column of the destination and a header name receive, and the
+// decimal text the readers and the stored values take back.
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 
+#include "core/text.h"
 #include "core/value.h"
 
 namespace kordb {
@@ -50,10 +51,40 @@ TEST(FormatNumber, EveryDoubleAsItsShortestRoundTripText) {
         if (!std::isfinite(d)) continue;
         std::string s = formatNumber(d);
         double back = 0;
-        auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), back);
-        ASSERT_TRUE(ec == std::errc() && end == s.data() + s.size()) << s;
+        ASSERT_TRUE(parseDecimal(s, back)) << s;
         ASSERT_EQ(back, d) << s;
     }
+}
+
+TEST(ParseDecimal, PlainDecimalsOnly) {
+    const struct {
+        const char* text;
+        bool ok;
+        double d = 0;
+    } cases[] = {
+        {"12.5", true, 12.5}, {" \t\r\n-12.5\n ", true, -12.5},  // XML's white space around it
+        {"+7", true, 7},      {"-.5", true, -0.5},
+        {"5.", true, 5},      {"00012", true, 12},
+        {"1E+05", true, 1e5}, {"2.5e-3", true, 2.5e-3},
+        {"", false},          {" ", false},
+        {".", false},         {"+", false},
+        {"+-5", false},       {"--5", false},
+        {"1e", false},        {"1e+", false},
+        {"1.2.3", false},     {"5x", false},
+        {"1 000", false},     {"0x10", false},
+        {"1,5", false},  // not in any locale
+        {"\v5", false},  // white space to C, not to XML
+        {"inf", false},       {"NaN", false},
+        {"1e400", false},
+    };
+    for (const auto& c : cases) {
+        double d = -1;
+        EXPECT_EQ(parseDecimal(c.text, d), c.ok) << c.text;
+        EXPECT_EQ(d, c.ok ? c.d : -1) << c.text;  // untouched when refused
+    }
+    // A name keeps a tab or a line break around it; a value in XML does not.
+    EXPECT_EQ(trimBlanks(" \tA B\n "), "\tA B\n");
+    EXPECT_EQ(trimWhiteSpace(" \tA B\n "), "A B");
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ class Batches : public MigrationTest {
         // And the journal takes back what it says was stored.
         if (undoAfter && !form.outcome.journal.empty()) {
             JournalReader reader(form.outcome.journal);
-            undoJournal(*form.st.DestConn, reader, {}, [](const std::string&) {});
+            EXPECT_EQ(undoJournal(*form.st.DestConn, reader, {}, [](const std::string&) {}).error,
+                      "");
             EXPECT_EQ(dump(), before) << "after the undo";
         }
         EXPECT_TRUE(form.outcome.rowByRowBecause.empty()) << form.outcome.rowByRowBecause;

@@ -58,9 +58,11 @@ class Safety : public MigrationTest {
         JournalReader reader(journal);
         UndoOptions options;
         options.skipChanged = skipChanged;
-        return undoJournal(*form.st.DestConn, reader, options, [&](const std::string& l) {
+        UndoReport r = undoJournal(*form.st.DestConn, reader, options, [&](const std::string& l) {
             if (lines) lines->push_back(l);
         });
+        EXPECT_EQ(r.error, "");
+        return r;
     }
     // Every row of table as the engine itself writes it, in one order: what undo must give
     // back byte for byte.
