@@ -1,6 +1,7 @@
 #include "migration/check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -24,9 +25,9 @@ namespace {
 
 using Verdict = CheckFinding::Verdict;
 
-// Start's statements per worksheet row, today: an item row looks its item up, stores it,
-// looks its PLU row up and stores that, and the catalog and the journal add about one more;
-// any other row looks its key up and inserts.
+// Start's statements per worksheet row one row at a time (a table with a trigger): an item row
+// looks its item up, stores it, looks its PLU row up and stores that, and the catalog and the
+// journal add about one more; any other row looks its key up and inserts.
 constexpr int kItemRoundTrips = 5;
 constexpr int kMasterRoundTrips = 2;
 constexpr int kRoundTripSamples = 20;
@@ -145,7 +146,10 @@ class Judge : public RowHandler {
         }
         if (fits) t.simulate(rs);
         rowFits_ = rowFits_ && fits;
-        if (first_) mainAdds_ = rs.adding();
+        if (first_) {
+            mainAdds_ = rs.adding();
+            mostAssigned = std::max(mostAssigned, rs.assigned().size());
+        }
         first_ = false;
     }
     void skip(bool) override {}
@@ -159,7 +163,8 @@ class Judge : public RowHandler {
 
     std::map<std::pair<std::string, std::string>, ColumnStat> stats;
     long rows = 0;
-    long firstInsert = 0;  // worksheet rows; 0 when none
+    size_t mostAssigned = 0;  // columns a row of the sheet's own table assigns, at most
+    long firstInsert = 0;     // worksheet rows; 0 when none
     long firstUpdate = 0;
     long row = 0;
 
@@ -377,6 +382,28 @@ void runPass(Form& f, bool items, SheetRecordset& sheet, RowHandler& h) {
 }
 
 // The tables, their columns and their keys; false when a table or a column is missing.
+// Start's round trips a worksheet row. A batch of rows (none where a table has a trigger) looks
+// its keys up in one statement a table, inserts its new rows in statements of as many rows as
+// the parameters allow (the look-up rows two columns each), and is a transaction of its own.
+double roundTripsPerRow(odbc::Connection& conn, const std::vector<Target>& targets,
+                        size_t columns) {
+    const bool items = targets.size() > 1;
+    for (const Target& tg : targets)
+        if (conn.mayHaveTriggers(tg.table)) return items ? kItemRoundTrips : kMasterRoundTrips;
+    const double batch = double(kBatchRows);
+    double trips =
+        double(targets.size()) + 2 + std::ceil(batch / double(DestTable::rowsPerInsert(columns)));
+    if (items) trips += std::ceil(batch / double(DestTable::rowsPerInsert(2)));
+    return trips / batch;
+}
+
+// Two significant digits: "5", "0.044".
+std::string significant(double x) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 2);
+    return std::string(buf, r.ptr);
+}
+
 bool checkTables(odbc::Connection& conn, const std::vector<Target>& targets, CheckReport& r) {
     bool complete = true;
     for (const Target& tg : targets) {
@@ -607,7 +634,7 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
 
     try {
         r.roundTripMs = roundTripMs(conn);
-        r.roundTripsPerRow = items ? kItemRoundTrips : kMasterRoundTrips;
+        r.roundTripsPerRow = roundTripsPerRow(conn, targets, judge.mostAssigned);
         r.expectedSeconds = r.roundTripMs / 1000 * r.roundTripsPerRow * double(r.sheetRows);
         char ms[32];
         std::snprintf(ms, sizeof ms, "%.2f ms", r.roundTripMs);
@@ -615,7 +642,7 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
             std::string(ms) + " (median of " + std::to_string(kRoundTripSamples) + " statements)");
         add(r, Verdict::Info, "expected Start time",
             "about " + secondsText(r.expectedSeconds) + " for " + std::to_string(r.sheetRows) +
-                " rows (" + std::to_string(r.roundTripsPerRow) + " round trips a row at " + ms +
+                " rows (" + significant(r.roundTripsPerRow) + " round trips a row at " + ms +
                 "; the server's own work comes on top)");
     } catch (const std::exception& e) {
         add(r, Verdict::DoesNotFit, "round trip", std::string("does not fit: ") + e.what());

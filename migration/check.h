@@ -39,7 +39,7 @@ struct CheckReport {
     long sheetRows = 0;
     double roundTripMs = -1;      // median; negative when not measured
     double expectedSeconds = -1;  // of Start; negative when not estimated
-    int roundTripsPerRow = 0;     // the model behind it
+    double roundTripsPerRow = 0;  // the model behind it
     bool fits() const;
     int misfits() const;
 };

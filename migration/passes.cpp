@@ -122,10 +122,6 @@ void partyColumns(const SheetRecordset& sheet, DestRecordset& rs, const std::str
 
 }  // namespace
 
-// Worksheet rows whose keys are looked up at once: one statement a table for this many rows
-// instead of one a row, which over a network is most of the time a row takes.
-constexpr long kBatchRows = 500;
-
 // The keys of the rows ahead of the pass, read by a cursor of their own, handed to the tables
 // a batch at a time.
 class KeysAhead {

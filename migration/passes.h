@@ -43,6 +43,11 @@ class RowHandler {
     virtual void batchRefused(const std::string& why) { (void)why; }
 };
 
+// Worksheet rows whose keys are looked up, and whose writes are sent, together: one statement
+// a table for this many rows instead of one a row, which over a network is most of the time a
+// row takes.
+inline constexpr long kBatchRows = 500;
+
 // The rows of an item worksheet into TableName and KINV_MT_PLU.
 void itemPass(Form& f, SheetRecordset& sheet, RowHandler& h);
 // The rows of any other worksheet into TableName, new keys only.

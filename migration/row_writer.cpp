@@ -276,8 +276,7 @@ void DestTable::storeHeldInserts() {
     std::vector<Held> held = std::move(held_);
     held_.clear();
     for (const Held& h : held) {
-        const size_t perStatement =
-            std::clamp<size_t>(parametersPerRequest() / h.columns.size(), 1, 1000);
+        const size_t perStatement = rowsPerInsert(h.columns.size());
         for (size_t at = 0; at < h.rows.size(); at += perStatement) {
             const size_t n = std::min(perStatement, h.rows.size() - at);
             std::string key = "M" + std::to_string(n) + ":";
@@ -305,12 +304,6 @@ void DestTable::storeHeldInserts() {
     }
 }
 
-size_t DestTable::parametersPerRequest() const {
-    // SQL Server takes 2,100 parameters a request and 1,000 rows a VALUES list. PostgreSQL takes
-    // far more, but psqlODBC loses the connection over statements of some thousands.
-    return 2000;
-}
-
 void DestTable::storeHeldChanges() {
     if (heldChanges_.empty()) return;
     std::vector<HeldChange> held = std::move(heldChanges_);
@@ -324,7 +317,7 @@ void DestTable::storeHeldChanges() {
         std::string sql;
         for (; at + n < held.size() && n < perRequest; ++n) {
             const HeldChange& c = held[at + n];
-            if (n > 0 && params + c.params.size() > parametersPerRequest()) break;
+            if (n > 0 && params + c.params.size() > kParametersPerRequest) break;
             params += c.params.size();
             if (n > 0) sql += "; ";
             sql += c.sql;

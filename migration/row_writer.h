@@ -3,6 +3,7 @@
 // one found, assign columns by name, store it. Statements are prepared once per run and run
 // once per row; key values and column values only ever travel as parameters.
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,15 @@ class DestRecordset;
 // One destination table for one migration run, looked up by one key column.
 class DestTable {
   public:
+    // Parameters a request holds at most. SQL Server takes 2,100 a request and 1,000 rows a
+    // VALUES list; PostgreSQL takes far more, but psqlODBC loses the connection over statements
+    // of some thousands.
+    static constexpr size_t kParametersPerRequest = 2000;
+    // New rows of columns values each that one statement inserts.
+    static size_t rowsPerInsert(size_t columns) {
+        return std::clamp<size_t>(kParametersPerRequest / std::max<size_t>(columns, 1), 1, 1000);
+    }
+
     // conn may be null or unopened: the first look-up reports it.
     DestTable(odbc::Connection* conn, std::string_view tableName, std::string keyColumn);
     ~DestTable();
@@ -140,7 +150,6 @@ class DestTable {
     std::vector<HeldChange> heldChanges_;
     void storeHeldInserts();
     void storeHeldChanges();
-    size_t parametersPerRequest() const;
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
                           odbc::ColumnType type);
     int keyIndex();

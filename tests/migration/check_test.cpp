@@ -177,7 +177,9 @@ TEST_P(Check, ItemSheetProvesBothTablesAndTheProbeReadsBack) {
           "probe KINV_MT_ITEM.BasedUnitPrice 1.23456: fits, read back as meant"})
         EXPECT_NE(std::find(all.begin(), all.end(), line), all.end()) << line << "\n"
                                                                       << joined(all);
-    EXPECT_EQ(r.roundTripsPerRow, 5);
+    // Batched: a few statements for 500 rows, not five a row.
+    EXPECT_GT(r.roundTripsPerRow, 0.005);
+    EXPECT_LT(r.roundTripsPerRow, 0.1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Check, ::testing::Values(Engine::Sqlite, Engine::Postgres),
