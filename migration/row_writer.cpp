@@ -1,6 +1,7 @@
 #include "migration/row_writer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <unordered_set>
 
@@ -171,6 +172,18 @@ constexpr size_t kPrefetchKeys = 500;
 
 }  // namespace
 
+void DestTable::planEachExecution() {
+    // PostgreSQL keeps a prepared statement's generic plan once it looks no dearer than the
+    // plans made for the values; from version 12 on it can be told to plan every execution.
+    if (engine_ != Engine::Postgres || std::atoi(conn_->dbmsVersion().c_str()) < 12) return;
+    try {
+        odbc::Statement st(*conn_);
+        st.execDirect("SET plan_cache_mode = force_custom_plan");
+    } catch (const KorError&) {
+        // Slower on a growing table, not wrong.
+    }
+}
+
 int DestTable::keyIndex() {
     auto it = byUpperName_.find(toUpper(keyColumn_));
     return it == byUpperName_.end() ? -1 : it->second;
@@ -206,11 +219,14 @@ void DestTable::prefetchDistinct(const std::vector<std::string>& keys, int k,
         if (seen.insert(key).second) distinct.push_back(key);
     for (size_t at = 0; at < distinct.size(); at += kPrefetchKeys) {
         const size_t n = std::min(kPrefetchKeys, distinct.size() - at);
-        // One statement text per run: a short last batch repeats its last key.
+        // One statement text per run: a short last batch repeats its last key. Its plan is
+        // made for each batch: one made while the table was empty would read all of it for
+        // every batch as Start fills it.
         odbc::Statement& st = statement("P", [&] {
+            planEachExecution();
             std::string sql = "SELECT * FROM " + table_ + " WHERE " + keyColumn_ + " IN (";
             for (size_t i = 0; i < kPrefetchKeys; ++i) sql += i ? ",?" : "?";
-            return sql + ")";
+            return sql + (engine_ == Engine::SqlServer ? ") OPTION (RECOMPILE)" : ")");
         });
         for (size_t i = 0; i < kPrefetchKeys; ++i)
             st.bind(int(i + 1), Value::text(distinct[at + std::min(i, n - 1)]), type,

@@ -153,6 +153,9 @@ class DestTable {
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
                           odbc::ColumnType type);
     int keyIndex();
+    // Asks the engine to plan each execution for its values, where it would otherwise keep one
+    // plan for all.
+    void planEachExecution();
 };
 
 // The look-up's result for one worksheet row: its first row, or a new row after addNew().
