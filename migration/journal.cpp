@@ -614,10 +614,9 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     if (!inserting && rs.original().empty()) return;  // no row: the write fails by itself
     const auto& meta = t.columnMeta();
     const auto& assigned = rs.assigned();
-    const std::vector<Value>& stored = rs.storedAssigned();
     Value key = inserting ? Value::null() : rs.original()[size_t(keyIndex)];
     for (size_t j = 0; j < assigned.size(); ++j)
-        if (assigned[j].first == keyIndex) key = stored[j];
+        if (assigned[j].first == keyIndex) key = rs.storedAssigned(j);
 
     Out out(line_);
     appendHead(out, seq_ + 1, sheetRow, inserting ? "insert" : "update", t, key);
@@ -637,7 +636,7 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
         for (int i = 0; i < t.columnCount(); ++i) {
             if (j < assigned.size() && assigned[j].first == i) {
                 appendMember(out, t.spelledName(i));
-                appendValue(out, stored[j]);
+                appendValue(out, rs.storedAssigned(j));
                 ++j;
             } else if (knownWhenLeftOut(
                            meta[size_t(i)],
@@ -650,7 +649,7 @@ void Journal::recordWrite(DestRecordset& rs, long sheetRow) {
     } else {
         for (size_t j = 0; j < assigned.size(); ++j) {
             appendMember(out, t.spelledName(assigned[j].first));
-            appendValue(out, stored[j]);
+            appendValue(out, rs.storedAssigned(j));
         }
     }
     out.put("}}\n");

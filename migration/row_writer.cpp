@@ -508,21 +508,26 @@ void DestRecordset::set(std::string_view column, const Value& value) {
     storedKnown_ = false;
 }
 
-const std::vector<Value>& DestRecordset::storedAssigned() const {
+const Value& DestRecordset::storedAssigned(size_t j) const {
     if (!storedKnown_) {
         const auto& meta = table_->columnMeta();
-        stored_.clear();
-        stored_.reserve(assigned_.size());
-        for (const auto& [index, value] : assigned_)
-            stored_.push_back(storedForm(meta[size_t(index)], value));
+        stored_.assign(assigned_.size(), Value());
+        storedAsIs_.assign(assigned_.size(), true);
+        for (size_t i = 0; i < assigned_.size(); ++i) {
+            const auto& [index, value] = assigned_[i];
+            const odbc::ColumnMeta& m = meta[size_t(index)];
+            if (storedAsIs(m, value)) continue;
+            stored_[i] = storedForm(m, value);
+            storedAsIs_[i] = false;
+        }
         storedKnown_ = true;
     }
-    return stored_;
+    return storedAsIs_[j] ? assigned_[j].second : stored_[j];
 }
 
 Value DestRecordset::boundAssigned(size_t j) const {
     const auto& [index, value] = assigned_[j];
-    return boundForm(table_->columnMeta()[size_t(index)], value, storedAssigned()[j]);
+    return boundForm(table_->columnMeta()[size_t(index)], value, storedAssigned(j));
 }
 
 void DestRecordset::update() {

@@ -177,9 +177,9 @@ class DestRecordset {
     const std::vector<Value>& original() const { return original_; }
     // The columns assigned since addNew or the look-up, in column order.
     const std::vector<std::pair<int, Value>>& assigned() const { return assigned_; }
-    // The assigned values as their columns store them, in the order of assigned(): worked out
-    // once a write, for its journal line and its parameters alike.
-    const std::vector<Value>& storedAssigned() const;
+    // The j-th assigned value as its column stores it: worked out once a write, for its
+    // journal line and its parameter alike.
+    const Value& storedAssigned(size_t j) const;
 
     // "Column: reason" for each value the destination would refuse, and for a new row each
     // column that would stay empty though it may not.
@@ -216,7 +216,9 @@ class DestRecordset {
     bool adding_ = false;
     std::vector<Value> original_;
     std::vector<std::pair<int, Value>> assigned_;  // in column order
-    mutable std::vector<Value> stored_;            // storedAssigned(), once asked
+    // storedAssigned(), once asked: Null where the value is stored as it is.
+    mutable std::vector<Value> stored_;
+    mutable std::vector<bool> storedAsIs_;
     mutable bool storedKnown_ = false;
 };
 

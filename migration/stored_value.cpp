@@ -224,6 +224,12 @@ std::string refusal(const odbc::ColumnMeta& c, const Value& v) {
     return {};
 }
 
+bool storedAsIs(const odbc::ColumnMeta& c, const Value& v) {
+    if (v.isNull()) return true;
+    const Kind kind = kindOf(c.sqlType);
+    return kind == Kind::Other || (kind == Kind::Text && v.isText() && v.storedText().empty());
+}
+
 Value storedForm(const odbc::ColumnMeta& c, const Value& v) {
     if (v.isNull()) return v;
     switch (kindOf(c.sqlType)) {

@@ -20,6 +20,9 @@ size_t lengthIn(const std::string& utf8, const odbc::ColumnMeta& c);
 // v as the column gives it back: text in a text column, a number rounded to the column's
 // scale, a date in one ISO form. Meant for values the column takes.
 Value storedForm(const odbc::ColumnMeta& c, const Value& v);
+// Whether storedForm(c, v) is v itself: Null, text in a text column, anything in a column of no
+// known kind.
+bool storedAsIs(const odbc::ColumnMeta& c, const Value& v);
 
 // v as it is sent to the column: a number rounded to the scale of a decimal or integer column,
 // the decimal exactly, so that no driver truncates it or rounds it its own way; anything else
