@@ -585,6 +585,8 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
             "no row of this sheet would be written as it stands; INSERT, UPDATE and DELETE not "
             "tried");
     } else {
+        // Begun and ended by hand rather than by a transaction object: the rollback and the
+        // return to autocommit are findings of their own, each with its own advice.
         bool begun = false;
         try {
             conn.setAutoCommit(false);
