@@ -64,7 +64,7 @@ void ErrorFileSink::listedRow(ListingMode mode, bool badKey, const RowValues& ke
 }
 
 fs::path ErrorFileWriter::path(std::string_view suffix) const {
-    return folder_ / pathFromUtf8(title_ + std::string(suffix));
+    return folder_ / pathFromUtf8(fittedFileName(title_, std::string(suffix)));
 }
 
 ErrorFileWriter::~ErrorFileWriter() {
