@@ -636,8 +636,10 @@ int runCells(Form& form, const Chosen& chosen, const CliArgs& a, std::ostream& o
             int index = resolveSheet(*book, chosen.table(), chosen.sheet);
             const auto& kinds = book->sheet(index).kinds;
             line.clear();
-            for (size_t c = 0; c < kinds.size(); ++c)
-                line += std::string(c ? "\t" : "") + kindName(kinds[c]);
+            // An empty sheet still has its one column "F1", as the engine reads it.
+            for (size_t c = 0; c < size_t(sheet->fieldCount()); ++c)
+                line +=
+                    std::string(c ? "\t" : "") + (c < kinds.size() ? kindName(kinds[c]) : "empty");
             out << line << '\n';
         }
         unsigned long long limit = a.rows ? std::stoull(*a.rows) : ~0ull;
