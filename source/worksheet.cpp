@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/errors.h"
+#include "core/tables.h"
 #include "core/text.h"
 
 namespace kordb {
@@ -426,6 +427,8 @@ int SheetRecordset::ordinalOf(std::string_view name) const {
 
 Value SheetRecordset::field(std::string_view name) const {
     int i = ordinalOf(name);
+    if (i < 0 && name.empty())
+        throw KorError(errnum::kItemNotFound, table::noKeyColumnText(sheetLabel_));
     if (i < 0)
         throw KorError(errnum::kItemNotFound, "Column '" + std::string(name) +
                                                   "' not found in the header row of worksheet '" +
