@@ -55,7 +55,9 @@ constexpr const char* kHelp =
     "\n"
     "Commands\n"
     "  kordb-cli sheets WORKBOOK\n"
-    "      Prints the workbook's sheet names, one a line, in workbook order.\n"
+    "      Prints the workbook's sheet names, one a line, in workbook order (a tab,\n"
+    "      CR, LF or backslash in a name written as cells writes it; --sheet takes\n"
+    "      the name so written too).\n"
     "\n"
     "  kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
     "      Prints the sheet as the tool reads it, tab-separated: the header row (the\n"
@@ -320,14 +322,19 @@ std::string parseArgs(int argc, char** argv, CliArgs& a) {
     return {};
 }
 
+std::string escapeCell(const std::string& s);
+
 // The index of the sheet the name picks: the exact name, else the one name equal to it when
-// trimmed and upper-cased, as the procedures use names; -1 when none or ambiguous.
+// trimmed and upper-cased, as the procedures use names; -1 when none or ambiguous. A name as
+// `sheets` prints it (a line break in it written \n) picks its sheet too.
 int pickSheet(const std::vector<std::string>& sheets, const std::string& name) {
     for (size_t i = 0; i < sheets.size(); ++i)
-        if (sheets[i] == name) return int(i);
+        if (sheets[i] == name || escapeCell(sheets[i]) == name) return int(i);
     int found = -1;
     for (size_t i = 0; i < sheets.size(); ++i) {
-        if (trimUpper(sheets[i]) != trimUpper(name)) continue;
+        if (trimUpper(sheets[i]) != trimUpper(name) &&
+            trimUpper(escapeCell(sheets[i])) != trimUpper(name))
+            continue;
         if (found >= 0) return -1;
         found = int(i);
     }
@@ -803,7 +810,8 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
         return kExitNoSource;
     }
     if (a.verb == "sheets") {
-        for (const std::string& name : sheets) out << name << '\n';
+        // One name a line, whatever it holds.
+        for (const std::string& name : sheets) out << escapeCell(name) << '\n';
         out << std::flush;
         return kExitOk;
     }
@@ -811,7 +819,8 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     int index = pickSheet(sheets, *a.sheet);
     if (index < 0) {
         std::string names;
-        for (const std::string& name : sheets) names += (names.empty() ? "" : ", ") + name;
+        for (const std::string& name : sheets)
+            names += (names.empty() ? "" : ", ") + escapeCell(name);
         op.note("no sheet \"" + *a.sheet + "\" in " + path.string() +
                 " (its sheets: " + (names.empty() ? "none" : names) + ")");
         return kExitUsage;

@@ -382,6 +382,15 @@ TEST_F(HostileTest, ASheetNameWithABracketReadsItsOwnCellsOrNone) {
         EXPECT_NE(r.err.find(hostile), std::string::npos) << r.err;
 }
 
+TEST_F(HostileTest, ASheetNameWithALineBreakIsListedOnOneLineAndPickedSoWritten) {
+    fs::path wb = book({jsonSheet("kinv_mt_class\nx", {{T("Code")}, {T("OWN")}}),
+                        jsonSheet("KINV_MT_CLASS", {{T("Code")}, {T("OTHER")}})});
+    Outcome listed = cli({"sheets", wb.string()});
+    ASSERT_EQ(lines(listed.out), (std::vector<std::string>{"kinv_mt_class\\nx", "KINV_MT_CLASS"}));
+    EXPECT_EQ(lines(cli({"cells", "--sheet", "kinv_mt_class\\nx", wb.string()}).out),
+              (std::vector<std::string>{"Code", "OWN"}));
+}
+
 // -- a destination that cannot be written ---------------------------------------------------
 
 TEST_F(HostileTest, ReadOnlyAndLockedSqliteDestinationsFailAtOnce) {
