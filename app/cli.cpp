@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -821,8 +822,12 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
         std::string names;
         for (const std::string& name : sheets)
             names += (names.empty() ? "" : ", ") + escapeCell(name);
-        op.note("no sheet \"" + *a.sheet + "\" in " + path.string() +
-                " (its sheets: " + (names.empty() ? "none" : names) + ")");
+        const bool several = std::count_if(sheets.begin(), sheets.end(), [&](const auto& n) {
+                                 return trimUpper(n) == trimUpper(*a.sheet);
+                             }) > 1;
+        op.note((several ? "more than one sheet fits \"" : "no sheet \"") + *a.sheet + "\" in " +
+                path.string() + " (its sheets: " + (names.empty() ? "none" : names) + ")" +
+                (several ? ": give the name exactly as listed" : ""));
         return kExitUsage;
     }
     chosen.sheet = sheets[size_t(index)];
