@@ -303,6 +303,24 @@ std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& 
     return out;
 }
 
+// s without the blanks of any kind around it: spaces, tabs, line breaks, no-break spaces.
+std::string_view withoutBlanksAround(std::string_view s) {
+    for (bool cut = true; cut;) {
+        cut = false;
+        for (std::string_view b : {" ", "\t", "\r", "\n", "\xC2\xA0"}) {
+            if (s.starts_with(b)) {
+                s.remove_prefix(b.size());
+                cut = true;
+            }
+            if (s.ends_with(b)) {
+                s.remove_suffix(b.size());
+                cut = true;
+            }
+        }
+    }
+    return s;
+}
+
 // The message for a column the header row lacks; naming the header that differs from it only
 // by blanks around it, which the eye does not see in the spreadsheet.
 std::string columnNotFound(std::string_view name, const std::string& sheet,
@@ -310,7 +328,7 @@ std::string columnNotFound(std::string_view name, const std::string& sheet,
     std::string text = "Column '" + std::string(name) +
                        "' not found in the header row of worksheet '" + sheet + "'";
     for (const std::string& h : header)
-        if (h != name && equalsNoCase(trimBlanks(h), name))
+        if (h != name && equalsNoCase(withoutBlanksAround(h), name))
             return text + ": its header '" + h + "' has blanks around the name.";
     return text + ".";
 }

@@ -27,7 +27,7 @@ class Worksheet : public ::testing::Test {
             ["C'3","Quote",null,6]]},
           {"name":"Débiteurs","rows":[["DebtorCode"],["D1"]]},
           {"name":"Empty","rows":[["ClassCode","ClassName"]]},
-          {"name":"Padded","rows":[[" DebtorCode ","Name"],["D1","x"]]}]})")
+          {"name":"Padded","rows":[[" DebtorCode ","\u00a0Name\t"],["D1","x"]]}]})")
                    .string();
         book = std::make_shared<Workbook>(path);
     }
@@ -168,6 +168,10 @@ TEST_F(Worksheet, ErrorsNameWhatIsWrong) {
         "Column 'DebtorCode' not found in the header row of worksheet "
         "'Padded': its header ' DebtorCode ' has blanks around the name.";
     EXPECT_EQ(fault("Select DebtorCode, * From [Padded$] Where DebtorCode Is Null").what(), padded);
+    // A no-break space or a tab is a blank too.
+    EXPECT_EQ(fault("Select Name From [Padded$]").what(),
+              std::string("Column 'Name' not found in the header row of worksheet 'Padded': its "
+                          "header '\xC2\xA0Name\t' has blanks around the name."));
     try {
         SheetRecordset(book, "SELECT * FROM [Padded$]").field("DebtorCode");
         ADD_FAILURE() << "no error";
