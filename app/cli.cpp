@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -55,15 +56,18 @@ constexpr const char* kHelp =
     "\n"
     "Commands\n"
     "  kordb-cli sheets WORKBOOK\n"
-    "      Prints the workbook's sheet names, one a line, in workbook order.\n"
+    "      Prints the workbook's sheet names, one a line, in workbook order (a tab,\n"
+    "      CR, LF or backslash in a name written as cells writes it; --sheet takes\n"
+    "      the name so written too).\n"
     "\n"
     "  kordb-cli cells --sheet NAME WORKBOOK [--rows N] [--types]\n"
     "      Prints the sheet as the tool reads it, tab-separated: the header row (the\n"
     "      column names), then one line per data row, every column. Numbers are the\n"
-    "      shortest decimal that reads back to the same value, dates ISO 8601, empty\n"
-    "      cells and error values nothing; a tab, CR, LF or backslash inside a text is\n"
-    "      written \\t, \\r, \\n, \\\\. A column holding both numbers and text is read\n"
-    "      as text throughout, as Verify and Start read it.\n"
+    "      shortest decimal that reads back to the same value, TRUE and FALSE 1 and 0,\n"
+    "      dates ISO 8601, empty cells and error values nothing; a tab, CR, LF or\n"
+    "      backslash inside a text is written \\t, \\r, \\n, \\\\. A column holding\n"
+    "      both numbers and text is read as text throughout, as Verify and Start read\n"
+    "      it.\n"
     "        --rows N     stops after N data rows.\n"
     "        --types      adds, after the header, each column's type: text, number,\n"
     "                     date or empty.\n"
@@ -320,14 +324,19 @@ std::string parseArgs(int argc, char** argv, CliArgs& a) {
     return {};
 }
 
+std::string escapeCell(const std::string& s);
+
 // The index of the sheet the name picks: the exact name, else the one name equal to it when
-// trimmed and upper-cased, as the procedures use names; -1 when none or ambiguous.
+// trimmed and upper-cased, as the procedures use names; -1 when none or ambiguous. A name as
+// `sheets` prints it (a line break in it written \n) picks its sheet too.
 int pickSheet(const std::vector<std::string>& sheets, const std::string& name) {
     for (size_t i = 0; i < sheets.size(); ++i)
-        if (sheets[i] == name) return int(i);
+        if (sheets[i] == name || escapeCell(sheets[i]) == name) return int(i);
     int found = -1;
     for (size_t i = 0; i < sheets.size(); ++i) {
-        if (trimUpper(sheets[i]) != trimUpper(name)) continue;
+        if (trimUpper(sheets[i]) != trimUpper(name) &&
+            trimUpper(escapeCell(sheets[i])) != trimUpper(name))
+            continue;
         if (found >= 0) return -1;
         found = int(i);
     }
@@ -636,8 +645,10 @@ int runCells(Form& form, const Chosen& chosen, const CliArgs& a, std::ostream& o
             int index = resolveSheet(*book, chosen.table(), chosen.sheet);
             const auto& kinds = book->sheet(index).kinds;
             line.clear();
-            for (size_t c = 0; c < kinds.size(); ++c)
-                line += std::string(c ? "\t" : "") + kindName(kinds[c]);
+            // An empty sheet still has its one column "F1", as the engine reads it.
+            for (size_t c = 0; c < size_t(sheet->fieldCount()); ++c)
+                line +=
+                    std::string(c ? "\t" : "") + (c < kinds.size() ? kindName(kinds[c]) : "empty");
             out << line << '\n';
         }
         unsigned long long limit = a.rows ? std::stoull(*a.rows) : ~0ull;
@@ -801,7 +812,8 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
         return kExitNoSource;
     }
     if (a.verb == "sheets") {
-        for (const std::string& name : sheets) out << name << '\n';
+        // One name a line, whatever it holds.
+        for (const std::string& name : sheets) out << escapeCell(name) << '\n';
         out << std::flush;
         return kExitOk;
     }
@@ -809,9 +821,14 @@ int runCli(int argc, char** argv, std::ostream& out, std::ostream& err, const Cl
     int index = pickSheet(sheets, *a.sheet);
     if (index < 0) {
         std::string names;
-        for (const std::string& name : sheets) names += (names.empty() ? "" : ", ") + name;
-        op.note("no sheet \"" + *a.sheet + "\" in " + path.string() +
-                " (its sheets: " + (names.empty() ? "none" : names) + ")");
+        for (const std::string& name : sheets)
+            names += (names.empty() ? "" : ", ") + escapeCell(name);
+        const bool several = std::count_if(sheets.begin(), sheets.end(), [&](const auto& n) {
+                                 return trimUpper(n) == trimUpper(*a.sheet);
+                             }) > 1;
+        op.note((several ? "more than one sheet fits \"" : "no sheet \"") + *a.sheet + "\" in " +
+                path.string() + " (its sheets: " + (names.empty() ? "none" : names) + ")" +
+                (several ? ": give the name exactly as listed" : ""));
         return kExitUsage;
     }
     chosen.sheet = sheets[size_t(index)];

@@ -415,7 +415,14 @@ std::optional<FileChoice> MAINMENU::openFileDialog(const std::string& title,
     auto dialog = makeFileDialog(title, folder, filter, this);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    const QString path = QDir::toNativeSeparators(dialog->selectedFiles().constFirst());
+    QString chosen = dialog->selectedFiles().constFirst();
+    // The dialog reads a typed name holding a double quote as a list of quoted names, and so
+    // reports another file; where the name as typed is a file, that is the one meant.
+    if (const auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        const QString typed = dialog->directory().absoluteFilePath(edit->text());
+        if (edit->text().contains(u'"') && QFileInfo(typed).isFile()) chosen = typed;
+    }
+    const QString path = QDir::toNativeSeparators(chosen);
     return FileChoice{path.toStdString(), QFileInfo(path).fileName().toStdString()};
 }
 

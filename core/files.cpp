@@ -4,6 +4,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -19,6 +21,19 @@
 namespace kordb {
 
 namespace fs = std::filesystem;
+
+std::string fittedFileName(const std::string& head, const std::string& tail) {
+    constexpr size_t kNameMax = 255, kMark = 9;  // "~" and eight hexadecimal digits
+    if (head.size() + tail.size() <= kNameMax) return head + tail;
+    uint32_t hash = 2166136261u;  // FNV-1a: the same on every platform and build
+    for (unsigned char c : head) hash = (hash ^ c) * 16777619u;
+    size_t keep = kNameMax > tail.size() + kMark ? kNameMax - tail.size() - kMark : 0;
+    keep = std::min(keep, head.size());
+    while (keep > 0 && (static_cast<unsigned char>(head[keep]) & 0xC0) == 0x80) --keep;
+    char mark[kMark + 1];
+    std::snprintf(mark, sizeof mark, "~%08x", unsigned(hash));
+    return head.substr(0, keep) + mark + tail;
+}
 
 std::FILE* openPrivate(const std::filesystem::path& file, bool exclusive) {
 #ifdef _WIN32

@@ -17,6 +17,11 @@ std::FILE* openPrivate(const std::filesystem::path& file, bool exclusive);
 std::filesystem::path pathFromUtf8(const std::string& s);
 std::string pathToUtf8(const std::filesystem::path& p);
 
+// head + tail as one file name. Where that is longer than a file system takes (255 bytes),
+// head is cut at a character boundary and ends in "~" and eight hexadecimal digits of a hash
+// of the whole of it, so that the name can be made and stays the same for the same head.
+std::string fittedFileName(const std::string& head, const std::string& tail);
+
 // The folder error files go to: folder itself when it can be written and is not a system
 // folder, otherwise the per-user data folder "KORDB".
 std::filesystem::path errorFileFolder(const std::filesystem::path& programFolder);

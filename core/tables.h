@@ -33,4 +33,11 @@ inline std::string keyColumnFor(std::string_view tableName) {
     return {};
 }
 
+// What is wrong when a worksheet named like none of the four tables is read by its key.
+inline std::string noKeyColumnText(std::string_view sheet) {
+    return "Worksheet '" + std::string(sheet) +
+           "' has no key column: its name is none of the tables " + kItem + ", " + kClass + ", " +
+           kDebtor + " and " + kCreditor + ", so no column is known to hold its codes.";
+}
+
 }  // namespace kordb::table

@@ -559,6 +559,12 @@ CheckReport checkDestination(odbc::Connection& conn, const CheckInput& in) {
     };
     auto sheet = openIt();
     if (!sheet) return r;
+    if (f.st.KeyColumn.empty()) {
+        // Start stops at the first row: nothing tells it which column is the key.
+        add(r, Verdict::DoesNotFit, "sheet " + in.sheet,
+            "does not fit: " + table::noKeyColumnText(in.sheet));
+        return r;
+    }
     if (!checkTables(conn, targets, r)) {
         add(r, Verdict::Info, "values",
             "not judged until the missing tables and columns are there");

@@ -513,8 +513,11 @@ std::string localStamp(bool forFileName) {
 
 // ---- Journal --------------------------------------------------------------------------------
 
-Journal::Journal(fs::path folder, std::string namePrefix, JournalHeader header)
-    : folder_(std::move(folder)), prefix_(std::move(namePrefix)), header_(std::move(header)) {}
+Journal::Journal(fs::path folder, std::string nameBase, std::string infix, JournalHeader header)
+    : folder_(std::move(folder)),
+      base_(std::move(nameBase)),
+      infix_(std::move(infix)),
+      header_(std::move(header)) {}
 
 Journal::~Journal() {
     if (file_) std::fclose(file_);
@@ -526,7 +529,8 @@ void Journal::open() {
     fs::path tried;
     for (int n = 1; n <= 100 && !file_; ++n) {
         tried = folder_ /
-                pathFromUtf8(prefix_ + stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".jsonl");
+                pathFromUtf8(fittedFileName(
+                    base_, infix_ + stamp + (n == 1 ? "" : "-" + std::to_string(n)) + ".jsonl"));
         // Exclusive: the journal of another run of the same second is never written into.
         file_ = openPrivate(tried, true);
         err = errno;

@@ -52,11 +52,12 @@ struct JournalHeader {
 
 class Journal {
   public:
-    // Makes nothing yet: the file is made at the first write, in folder, named namePrefix +
-    // local yyyymmdd-hhmmss + ".jsonl" ("-2", "-3", ... before ".jsonl" when a run of the
-    // same second has the name already), readable by its owner only: it holds every value
-    // written.
-    Journal(std::filesystem::path folder, std::string namePrefix, JournalHeader header);
+    // Makes nothing yet: the file is made at the first write, in folder, named nameBase +
+    // infix + local yyyymmdd-hhmmss + ".jsonl" ("-2", "-3", ... before ".jsonl" when a run of
+    // the same second has the name already; nameBase shortened where the name would be too
+    // long for a file), readable by its owner only: it holds every value written.
+    Journal(std::filesystem::path folder, std::string nameBase, std::string infix,
+            JournalHeader header);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -91,7 +92,7 @@ class Journal {
     void append(std::string_view line);
 
     std::filesystem::path folder_;
-    std::string prefix_;
+    std::string base_, infix_;
     JournalHeader header_;
     std::filesystem::path path_;
     std::unique_ptr<char[]> buffer_;  // file_'s, closed with it

@@ -42,7 +42,7 @@ std::exception_ptr commit(std::optional<odbc::Transaction>& t) {
 }  // namespace
 
 StartRun::StartRun(Form& f)
-    : f_(f), journal_(f.errorFolder, f.st.WorkbookTitle + kJournalInfix, headerOf(f)) {
+    : f_(f), journal_(f.errorFolder, f.st.WorkbookTitle, kJournalInfix, headerOf(f)) {
     f_.outcome.journal.clear();
     f_.outcome.rolledBack = false;
     f_.outcome.rowByRowBecause.clear();

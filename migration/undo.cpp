@@ -35,7 +35,7 @@ class Undo {
           options_(options),
           rolledBack_(journal.header().atomic && !journal.committed()),
           version_(journal.header().version),
-          journal_(journal.path().parent_path(), pathToUtf8(journal.path().stem()) + "_UNDO_",
+          journal_(journal.path().parent_path(), pathToUtf8(journal.path().stem()), "_UNDO_",
                    headerOf(conn, journal)) {}
 
     // The writes of one worksheet row, newest first: all of them undone, or none.

@@ -1078,6 +1078,21 @@ Value Statement::getData(int col) {
     SQLUSMALLINT n = SQLUSMALLINT(col + 1);
     SQLSMALLINT type = columns_[size_t(col)].sqlType.code_;
     SQLLEN ind = 0;
+    if (conn_.typeless_ && (isIntegerType(type) || isNumericType(type))) {
+        // The engine keeps whatever it was given, a text too, which a number read would turn
+        // into NULL or a part of it; its driver holds every value as text anyway.
+        Value v = getText(n);
+        if (v.isNull()) return v;
+        const std::string text = v.toText();
+        long long i = 0;
+        auto r = std::from_chars(text.data(), text.data() + text.size(), i);
+        if (r.ec == std::errc() && r.ptr == text.data() + text.size() && isIntegerType(type)) {
+            Value number = Value::number(double(i));
+            return (i > (1LL << 53) || i < -(1LL << 53)) ? Value::stored(number, text) : number;
+        }
+        double d = 0;
+        return parseDecimal(text, d) ? Value::number(d) : v;
+    }
     if (isIntegerType(type)) {
         long long i = 0;
         check(SQLGetData(stmt_, n, SQL_C_SBIGINT, &i, 0, &ind), SQL_HANDLE_STMT, stmt_);
@@ -1118,6 +1133,11 @@ Value Statement::getData(int col) {
         if (type == SQL_TYPE_DATE || type == SQL_DATE) shown = type;
         return Value::stored(Value::date(isoFromStamp(t, shown)), std::move(raw));
     }
+    return getText(n);
+}
+
+Value Statement::getText(unsigned short n) {
+    SQLLEN ind = 0;
     // Text, and anything else as its text form, read in pieces for long values.
     if (conn_.wideText()) {
         std::u16string out;

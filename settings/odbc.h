@@ -261,6 +261,8 @@ class Statement {
     void finishRun(int rc);
     void describe();
     Value getData(int col);
+    // Column n (from 1) as its text, read in pieces for long values.
+    Value getText(unsigned short n);
 
     struct Param;
     struct Binding;

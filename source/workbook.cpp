@@ -29,6 +29,9 @@ void checkReadable(const std::string& path) {
     fs::path p = fs::u8path(path);
     if (!fs::exists(p, ec)) fail("Workbook file not found: '" + path + "'.");
     if (fs::is_directory(p, ec)) fail("'" + path + "' is a folder, not a workbook file.");
+    // Opening a named pipe waits for a writer that may never come, and the window with it.
+    if (fs::is_fifo(p, ec) || fs::is_socket(p, ec))
+        fail("'" + path + "' is a named pipe or socket, not a workbook file.");
 }
 
 std::unique_ptr<WorkbookReader> openReader(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/errors.h"
+#include "core/tables.h"
 #include "core/text.h"
 
 namespace kordb {
@@ -302,13 +303,42 @@ std::string resolveSheets(sqlite3* db, const Workbook& book, const std::string& 
     return out;
 }
 
+// s without the blanks of any kind around it: spaces, tabs, line breaks, no-break spaces.
+std::string_view withoutBlanksAround(std::string_view s) {
+    for (bool cut = true; cut;) {
+        cut = false;
+        for (std::string_view b : {" ", "\t", "\r", "\n", "\xC2\xA0"}) {
+            if (s.starts_with(b)) {
+                s.remove_prefix(b.size());
+                cut = true;
+            }
+            if (s.ends_with(b)) {
+                s.remove_suffix(b.size());
+                cut = true;
+            }
+        }
+    }
+    return s;
+}
+
+// The message for a column the header row lacks; naming the header that differs from it only
+// by blanks around it, which the eye does not see in the spreadsheet.
+std::string columnNotFound(std::string_view name, const std::string& sheet,
+                           const std::vector<std::string>& header) {
+    std::string text = "Column '" + std::string(name) +
+                       "' not found in the header row of worksheet '" + sheet + "'";
+    for (const std::string& h : header)
+        if (h != name && equalsNoCase(withoutBlanksAround(h), name))
+            return text + ": its header '" + h + "' has blanks around the name.";
+    return text + ".";
+}
+
 [[noreturn]] void failStatement(const std::string& msg, const std::string& sql,
-                                const std::string& sheet) {
+                                const std::string& sheet, const std::vector<std::string>& header) {
     const std::string noColumn = "no such column: ";
     if (msg.rfind(noColumn, 0) == 0)
-        throw KorError(errnum::kColumnMissing, "Column '" + msg.substr(noColumn.size()) +
-                                                   "' not found in the header row of worksheet '" +
-                                                   sheet + "'.");
+        throw KorError(errnum::kColumnMissing,
+                       columnNotFound(msg.substr(noColumn.size()), sheet, header));
     throw KorError(errnum::kCommandText,
                    "Syntax error in worksheet statement (" + msg + "): " + sql);
 }
@@ -350,7 +380,9 @@ void SheetRecordset::open(const std::string& sql, const std::string& pickedSheet
         std::string msg = sqlite3_errmsg(db);
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
-        failStatement(msg, sql, sheetLabel_);
+        const int index = book_->findSheet(sheetLabel_);
+        failStatement(msg, sql, sheetLabel_,
+                      index < 0 ? std::vector<std::string>{} : book_->sheet(index).columns);
     }
     int n = sqlite3_column_count(stmt_);
     for (int i = 0; i < n; ++i) {
@@ -426,10 +458,9 @@ int SheetRecordset::ordinalOf(std::string_view name) const {
 
 Value SheetRecordset::field(std::string_view name) const {
     int i = ordinalOf(name);
-    if (i < 0)
-        throw KorError(errnum::kItemNotFound, "Column '" + std::string(name) +
-                                                  "' not found in the header row of worksheet '" +
-                                                  sheetLabel_ + "'.");
+    if (i < 0 && name.empty())
+        throw KorError(errnum::kItemNotFound, table::noKeyColumnText(sheetLabel_));
+    if (i < 0) throw KorError(errnum::kItemNotFound, columnNotFound(name, sheetLabel_, names_));
     return field(i);
 }
 

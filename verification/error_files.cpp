@@ -64,7 +64,7 @@ void ErrorFileSink::listedRow(ListingMode mode, bool badKey, const RowValues& ke
 }
 
 fs::path ErrorFileWriter::path(std::string_view suffix) const {
-    return folder_ / pathFromUtf8(title_ + std::string(suffix));
+    return folder_ / pathFromUtf8(fittedFileName(title_, std::string(suffix)));
 }
 
 ErrorFileWriter::~ErrorFileWriter() {
@@ -85,28 +85,44 @@ void ErrorFileWriter::append(std::string_view suffix, std::string_view line) {
         errno = 0;
         file_ = openPrivate(path_, false);
         if (!file_) fail("cannot be opened for appending", errno);
-        std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
+        // The lines wait in pending_ instead, so that each write holds whole lines only.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
     }
+    pending_ += line;
+    pending_ += "\r\n";
+    if (pending_.size() >= kBufferSize) writePending();
+}
+
+// One write of whole lines, which the system appends in one piece: another program appending
+// to the same file at the same time (a second run, the same workbook title elsewhere) puts its
+// lines between these, never inside one.
+void ErrorFileWriter::writePending() {
+    if (pending_.empty()) return;
     errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-        std::fwrite("\r\n", 1, 2, file_) != 2)
-        fail("cannot be written", errno);
+    const bool written = std::fwrite(pending_.data(), 1, pending_.size(), file_) == pending_.size();
+    pending_.clear();
+    if (!written) fail("cannot be written", errno);
 }
 
 void ErrorFileWriter::close() {
     if (!file_) return;
+    try {
+        writePending();
+    } catch (...) {
+        closeQuietly();
+        throw;
+    }
     std::FILE* f = file_;
     file_ = nullptr;
     errno = 0;
-    bool flushed = std::fflush(f) == 0 && !std::ferror(f);
-    int err = errno;
     bool closed = std::fclose(f) == 0;
-    if (!err) err = errno;
-    if (!flushed || !closed) fail("cannot be written", err);
+    if (!closed) fail("cannot be written", errno);
 }
 
 void ErrorFileWriter::closeQuietly() noexcept {
     if (!file_) return;
+    if (!pending_.empty()) std::fwrite(pending_.data(), 1, pending_.size(), file_);
+    pending_.clear();
     std::fclose(file_);
     file_ = nullptr;
 }

@@ -28,8 +28,8 @@ void appendListingLine(std::string& line, const RowValues& keyAndColumns);
 
 // Appends lines to the error files of one check. The file chosen last stays open while
 // further lines go to it, since reopening it per row is far too slow for a full worksheet;
-// only one file is open at any moment. close() puts every line on disk, so a check calls it
-// before it returns, also on its error path.
+// only one file is open at any moment. Lines go to the file in writes of whole lines. close() puts
+// every line on disk, so a check calls it before it returns, also on its error path.
 class ErrorFileWriter {
   public:
     // folder, then workbookTitle followed by a file's suffix (the suffix alone when the path
@@ -51,12 +51,14 @@ class ErrorFileWriter {
 
   private:
     [[noreturn]] void fail(const std::string& what, int err);
+    void writePending();
 
     std::filesystem::path folder_;
     std::string title_;
     std::string suffix_;
     std::filesystem::path path_;
     std::FILE* file_ = nullptr;
+    std::string pending_;  // whole lines not yet written to file_
 };
 
 // The rows of a verification run, each as its line in its error file.

@@ -4,6 +4,7 @@
 
 #include "verification/verify_sheet.h"
 
+#include "core/errors.h"
 #include "core/tables.h"
 #include "source/workbook.h"
 #include "source/worksheet.h"
@@ -42,6 +43,14 @@ std::string keyList(const std::vector<std::string>& keys) {
     return out;
 }
 
+// The checks that select by the key cannot be put at all without one.
+const std::string& keyColumnOf(const VerifyRequest& r) {
+    if (r.keyColumn.empty())
+        throw KorError(errnum::kCommandText,
+                       table::noKeyColumnText(r.pickedSheet.empty() ? r.table : r.pickedSheet));
+    return r.keyColumn;
+}
+
 }  // namespace
 
 std::vector<Value> RowValues::copy(int from) const {
@@ -74,7 +83,7 @@ bool HasQuoteOrSpace(std::string_view text) {
 
 void findRowsWithoutKey(const VerifyRequest& r, VerifyRowSink& rows, VerifyFindings& out) {
     try {
-        const std::string& key = r.keyColumn;
+        const std::string& key = keyColumnOf(r);
         auto rs = openSheet(r, "Select " + key + ", * From " + sheetRef(r) + " Where " + key +
                                    " Is Null Or " + key + "=''");
         // Ordinal 0 is the key put in front of "*": the row holds the sheet's own columns.
@@ -96,7 +105,7 @@ ListingFindings listRows(const VerifyRequest& r, VerifyRowSink& rows, ListingMod
                          const std::vector<std::string>& keys) {
     ListingFindings out;
     try {
-        const std::string& key = r.keyColumn;
+        const std::string& key = keyColumnOf(r);
         std::string sql = "Select " + key + ", * From " + sheetRef(r) + " Where ";
         if (mode == ListingMode::Ok) {
             sql += key + " Is Not Null And " + key + "<>'' ";

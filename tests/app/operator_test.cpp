@@ -143,6 +143,17 @@ TEST(FileDialog, SearchButtonPicksAFileAndCancelReportsTheLastChoice) {
     w.CSearch()->click();
     EXPECT_EQ(w.fieldText(4), book.string()) << "cancelled later: the last choice again";
     EXPECT_EQ(w.form().st.WorkbookTitle, "Items 2009.xls");
+
+    // A typed name holding double quotes is the file so named, not a list of quoted names.
+    const auto quoted = f.dir / "bin" / "Items \"A\" 2009.xls";
+    std::filesystem::copy_file(book, quoted);
+    onNextModal<QFileDialog>([&](QFileDialog* d) {
+        d->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(quoted.string()));
+        static_cast<QDialog*>(d)->accept();
+    });
+    w.CSearch()->click();
+    EXPECT_EQ(w.fieldText(4), quoted.string());
+    EXPECT_EQ(w.form().st.WorkbookTitle, "Items \"A\" 2009.xls");
 }
 
 TEST(SheetList, EachDropDownReloadsTheWorkbookAndClearsThePick) {

@@ -551,12 +551,13 @@ TEST_F(CliTest, CellsPrintsTheSheetAsReadTheSameInEveryFormat) {
 }
 
 TEST_F(CliTest, CellsEscapesTextTypesColumnsAndStopsAfterRows) {
-    fs::path wb = book({jsonSheet(
-        "S",
-        {{T("Code"), T("Text"), T("Price"), T("Day"), T("Blank")},
-         {"1001", T("tab\there"), "0.30000000000000004", R"({"date":"2024-01-15"})", Null},
-         {T("A-2"), T("two\nlines \\ back"), "1e22", R"({"datetime":"2024-01-15T10:30:00"})", Null},
-         {T("A-3"), R"({"text":""})", "-0.5", Null, Null}})});
+    fs::path wb = book({jsonSheet("S", {{T("Code"), T("Text"), T("Price"), T("Day"), T("Blank")},
+                                        {"1001", T("tab\there"), "0.30000000000000004",
+                                         R"({"date":"2024-01-15"})", Null},
+                                        {T("A-2"), T("two\nlines \\ back"), "1e22",
+                                         R"({"datetime":"2024-01-15T10:30:00"})", Null},
+                                        {T("A-3"), R"({"text":""})", "-0.5", Null, Null}}),
+                        jsonSheet("E", {})});
     Outcome r = cli({"cells", "--sheet", "S", "--types", wb.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out),
@@ -564,6 +565,9 @@ TEST_F(CliTest, CellsEscapesTextTypesColumnsAndStopsAfterRows) {
                   "Code\tText\tPrice\tDay\tBlank", "text\ttext\tnumber\tdate\tempty",
                   "1001\ttab\\there\t0.30000000000000004\t2024-01-15\t",
                   "A-2\ttwo\\nlines \\\\ back\t1e+22\t2024-01-15T10:30:00\t", "A-3\t\t-0.5\t\t"}));
+    // An empty sheet: its one column, typed like any other.
+    EXPECT_EQ(lines(cli({"cells", "--sheet", "E", "--types", wb.string()}).out),
+              (std::vector<std::string>{"F1", "empty"}));
     Outcome two = cli({"cells", "--sheet", "S", "--rows", "1", wb.string()});
     EXPECT_EQ(lines(two.out).size(), 2u) << two.out;
     for (const char* bad : {"-1", "x", ""})

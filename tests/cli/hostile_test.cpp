@@ -382,6 +382,22 @@ TEST_F(HostileTest, ASheetNameWithABracketReadsItsOwnCellsOrNone) {
         EXPECT_NE(r.err.find(hostile), std::string::npos) << r.err;
 }
 
+TEST_F(HostileTest, ASheetNameWithALineBreakIsListedOnOneLineAndPickedSoWritten) {
+    fs::path wb = book({jsonSheet("kinv_mt_class\nx", {{T("Code")}, {T("OWN")}}),
+                        jsonSheet("KINV_MT_CLASS", {{T("Code")}, {T("OTHER")}})});
+    Outcome listed = cli({"sheets", wb.string()});
+    ASSERT_EQ(lines(listed.out), (std::vector<std::string>{"kinv_mt_class\\nx", "KINV_MT_CLASS"}));
+    EXPECT_EQ(lines(cli({"cells", "--sheet", "kinv_mt_class\\nx", wb.string()}).out),
+              (std::vector<std::string>{"Code", "OWN"}));
+    // Two names equal but for blanks around them: only the exact one picks.
+    fs::path two =
+        book({jsonSheet(" kinv_mt_class", {{T("C")}}), jsonSheet("kinv_mt_class ", {{T("C")}})});
+    Outcome several = cli({"cells", "--sheet", "KINV_MT_CLASS", two.string()});
+    EXPECT_EQ(several.status, 2);
+    EXPECT_NE(several.err.find("more than one sheet fits \"KINV_MT_CLASS\""), std::string::npos)
+        << several.err;
+}
+
 // -- a destination that cannot be written ---------------------------------------------------
 
 TEST_F(HostileTest, ReadOnlyAndLockedSqliteDestinationsFailAtOnce) {

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+
+#include <QString>
 
 #include "core/files.h"
 #include "tests/support/test_env.h"
@@ -39,6 +43,42 @@ TEST(ErrorFileFolder, SystemFoldersAreNeverWrittenWhoeverRuns) {
         }
     }
     EXPECT_EQ(errorFileFolder(scratch), scratch);
+}
+
+TEST(FileNames, ANameTooLongForAFileIsShortenedAndCanBeMade) {
+    fs::path scratch = test::scratchDir("names");
+    const std::string tail = "_Migrate_DUPLICATE.txt", e = "\xC3\xA9";
+    std::string accents;
+    for (int i = 0; i < 200; ++i) accents += e;
+    const struct {
+        std::string head;
+        bool kept;
+    } cases[] = {
+        {"items.xls", true},
+        {std::string(255 - tail.size(), 'x'), true},
+        {std::string(256 - tail.size(), 'x'), false},
+        {std::string(240, 'L') + ".xls", false},
+        {accents, false},
+    };
+    for (const auto& c : cases) {
+        const std::string name = fittedFileName(c.head, tail);
+        SCOPED_TRACE(c.head.size());
+        if (c.kept) {
+            EXPECT_EQ(name, c.head + tail);
+            continue;
+        }
+        // As long as a name may be, less what a cut character leaves over.
+        EXPECT_GE(name.size(), 254u);
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_EQ(name.substr(name.size() - tail.size()), tail);
+        // Cut between characters, never inside one.
+        EXPECT_EQ(QString::fromUtf8(name.c_str()).toUtf8().toStdString(), name);
+        EXPECT_EQ(fittedFileName(c.head, tail), name);
+        EXPECT_NE(fittedFileName(c.head + "2", tail), name);
+        std::FILE* f = openPrivate(scratch / pathFromUtf8(name), false);
+        EXPECT_NE(f, nullptr) << name;
+        if (f) std::fclose(f);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/tables.h"
 #include "migration/check.h"
 #include "settings/destination.h"
 #include "settings/odbc.h"
@@ -146,6 +147,17 @@ TEST_P(Check, EachMisfitIsFoundAndNamedAndNothingIsKept) {
             EXPECT_GT(r.roundTripMs, 0);
         }
     }
+}
+
+TEST_P(Check, ASheetNamedLikeNoTableHasNoKeyAndTouchesNothing) {
+    workbook({{"Sheet3", {"ClassCode"}, {{{"ClassCode", str("C1")}}}}});
+    const auto before = dump();
+    CheckReport r = checkDestination(*form.st.DestConn, {ui.fields[4], "Sheet3", false});
+    EXPECT_EQ(dump(), before);
+    EXPECT_FALSE(r.fits());
+    ASSERT_FALSE(r.findings.empty());
+    EXPECT_EQ(checkLine(r.findings.back()),
+              "sheet Sheet3: does not fit: " + table::noKeyColumnText("Sheet3"));
 }
 
 // An item sheet proves both tables, its new and its existing row, and the probe of the

@@ -2,6 +2,7 @@
 // rules, existing and empty keys skipped, the closing message and the two error paths.
 
 #include "core/errors.h"
+#include "core/tables.h"
 #include "tests/migration/fixture.h"
 
 namespace kordb::test {
@@ -165,6 +166,14 @@ TEST_P(Master, UnknownSheetStoresItsKeyColumnAlone) {
     expectSuccess();
     EXPECT_EQ(rows("SELECT ClassCode, BrandName, AppCode FROM KINV_MT_BRAND"),
               (Rows{{"B1", "unnamed", "<null>"}}));
+}
+
+TEST_P(Master, UnknownSheetWithNoKeyColumnYetSaysWhy) {
+    workbook({{"Sheet3", {"ClassCode"}, {{{"ClassCode", str("C1")}}}}});
+    choose("Sheet3");  // nothing matched since the window was loaded: no key column
+    runMaster();
+    expectNumberedError(errnum::kItemNotFound, table::noKeyColumnText("Sheet3"));
+    EXPECT_EQ(one("SELECT COUNT(*) FROM KINV_MT_CLASS"), "0");
 }
 
 TEST_P(Master, ErrorAtTheNthNewRowKeepsTheRowsBefore) {

@@ -4,6 +4,10 @@
 
 #include <zip.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <fstream>
 
@@ -171,6 +175,10 @@ TEST(Workbook, FaultsNameTheFileAndTheReason) {
     std::ofstream(dir / "old.xls", std::ios::binary) << std::string("\x09\x04\x06\x00", 4);
     expectFault((dir / "old.xls").string(), "Excel 5.0/95 or older");
     expectFault(dir.string(), "folder");
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((dir / "pipe.xls").c_str(), 0600), 0);
+    expectFault((dir / "pipe.xls").string(), "named pipe");  // not a wait for a writer
+#endif
 }
 
 TEST(WorkbookCache, ParsesOnceAndAgainWhenTheFileChanges) {

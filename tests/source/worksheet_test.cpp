@@ -26,7 +26,8 @@ class Worksheet : public ::testing::Test {
             ["B2","Bun","P5",5],
             ["C'3","Quote",null,6]]},
           {"name":"Débiteurs","rows":[["DebtorCode"],["D1"]]},
-          {"name":"Empty","rows":[["ClassCode","ClassName"]]}]})")
+          {"name":"Empty","rows":[["ClassCode","ClassName"]]},
+          {"name":"Padded","rows":[[" DebtorCode ","\u00a0Name\t"],["D1","x"]]}]})")
                    .string();
         book = std::make_shared<Workbook>(path);
     }
@@ -161,6 +162,22 @@ TEST_F(Worksheet, ErrorsNameWhatIsWrong) {
     KorError field = fault("SELECT * FROM [KINV_MT_ITEM$]");
     EXPECT_EQ(field.number(), errnum::kItemNotFound);
     EXPECT_NE(std::string(field.what()).find("NoSuchColumn"), std::string::npos);
+
+    // A header with blanks around the name looks right in the spreadsheet: the text says so.
+    const std::string padded =
+        "Column 'DebtorCode' not found in the header row of worksheet "
+        "'Padded': its header ' DebtorCode ' has blanks around the name.";
+    EXPECT_EQ(fault("Select DebtorCode, * From [Padded$] Where DebtorCode Is Null").what(), padded);
+    // A no-break space or a tab is a blank too.
+    EXPECT_EQ(fault("Select Name From [Padded$]").what(),
+              std::string("Column 'Name' not found in the header row of worksheet 'Padded': its "
+                          "header '\xC2\xA0Name\t' has blanks around the name."));
+    try {
+        SheetRecordset(book, "SELECT * FROM [Padded$]").field("DebtorCode");
+        ADD_FAILURE() << "no error";
+    } catch (const KorError& e) {
+        EXPECT_EQ(e.what(), padded);
+    }
 }
 
 TEST_F(Worksheet, LiteralsHoldingBracketsAreNotSheetNames) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/errors.h"
 #include "source/workbook.h"
 #include "tests/verification/verify_fixture.h"
@@ -18,6 +20,31 @@ TEST(HasQuoteOrSpace, AnyQuoteOrBlankAnywhere) {
         EXPECT_TRUE(HasQuoteOrSpace(bad)) << '"' << bad << '"';
     for (const char* good : {"", "A1", "A-1/2", "A\t1", "\"A1\"", "Café", "A\u00A01"})
         EXPECT_FALSE(HasQuoteOrSpace(good)) << '"' << good << '"';
+}
+
+TEST(ErrorFiles, TwoRunsAppendingAtOnceNeverSplitALine) {
+    // Two writers of the same file, as two runs on workbooks of one name: whatever order their
+    // lines land in, each line lands whole.
+    const auto dir = scratchDir("error-files-at-once");
+    ErrorFileWriter a(dir, "book.xls"), b(dir, "book.xls");
+    Lines written;
+    for (int i = 0; i < 200; ++i)
+        for (ErrorFileWriter* w : {&a, &b}) {
+            written.push_back((w == &a ? "a" : "b") + std::to_string(i) + std::string(1000, 'x'));
+            w->append(kNullFileSuffix, written.back());
+        }
+    a.close();
+    b.close();
+    Lines found;
+    std::string text = readFile(dir / (std::string("book.xls") + kNullFileSuffix));
+    for (size_t at = 0, end; at < text.size(); at = end + 2) {
+        end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        found.push_back(text.substr(at, end - at));
+    }
+    std::sort(found.begin(), found.end());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(found, written);
 }
 
 // The service alone: its findings are data, and the rows it selects reach the sink in order.

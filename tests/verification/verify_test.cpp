@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/tables.h"
 #include "tests/verification/verify_fixture.h"
 #include "verification/error_files.h"
 
@@ -180,6 +181,15 @@ TEST_F(VerifyRun, AMissingWorksheetFailsEveryCheckAndTheRun) {
         EXPECT_NE(b.text.find("KINV_MT_CLASS"), std::string::npos) << b.text;
     }
     EXPECT_EQ(ui.list, (Lines{"Verifying....", "Verifying Completed."}));
+    expectResult(ui, true);
+}
+
+TEST_F(VerifyRun, ASheetNamedLikeNoTableSaysItHasNoKeyColumn) {
+    choose(R"({"sheets":[{"name":"Sheet3","rows":[["ClassCode"],["C1"]]}]})", "Sheet3");
+    CVerify_Click(*form);
+    auto errors = criticalBoxes();
+    ASSERT_EQ(errors.size(), 2u);
+    for (const Box& b : errors) EXPECT_EQ(b.text, table::noKeyColumnText("Sheet3"));
     expectResult(ui, true);
 }
 
