@@ -59,10 +59,11 @@ WorkbookCache& workbookCache(Form& f) {
 }
 
 std::unique_ptr<SheetRecordset> openSheet(Form& f, const std::string& sql) {
-    auto& cache = workbookCache(f);
-    std::string path = f.ui.fieldText(kPath);
+    // The workbook is opened before the statement is composed: one that cannot be read leaves
+    // the last statement built in place.
+    auto book = workbookCache(f).get(f.ui.fieldText(kPath));
     f.st.SheetSQL = sql;
-    return openSheet(cache, path, sql, f.ui.comboText());
+    return std::make_unique<SheetRecordset>(std::move(book), sql, f.ui.comboText());
 }
 
 }  // namespace kordb

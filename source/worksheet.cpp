@@ -468,9 +468,4 @@ std::string sheetRef(std::string_view name) {
     return "[" + std::string(name) + "$]";
 }
 
-std::unique_ptr<SheetRecordset> openSheet(WorkbookCache& cache, const std::string& path,
-                                          const std::string& sql, const std::string& pickedSheet) {
-    return std::make_unique<SheetRecordset>(cache.get(path), sql, pickedSheet);
-}
-
 }  // namespace kordb

@@ -58,9 +58,5 @@ class SheetRecordset {
 
 // "[" name "$]"
 std::string sheetRef(std::string_view name);
-// Runs sql over the workbook at path, parsed once through cache. pickedSheet: as for
-// SheetRecordset. Throws KorError.
-std::unique_ptr<SheetRecordset> openSheet(WorkbookCache& cache, const std::string& path,
-                                          const std::string& sql, const std::string& pickedSheet);
 
 }  // namespace kordb

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "core/errors.h"
 #include "form/selection.h"
 #include "tests/support/form_fixture.h"
 
@@ -66,6 +67,10 @@ TEST(SheetList, UnreadableWorkbooksGiveAMessageAndFocusThePath) {
         EXPECT_EQ(f.ui.boxes[0].icon, Icon::Critical);
         EXPECT_NE(f.ui.boxes[0].text.find(path), std::string::npos) << f.ui.allBoxes();
         EXPECT_EQ(f.ui.focusMoves, (std::vector<Control>{Control::Path}));
+        // The statement is composed only once the workbook is open.
+        f.form.st.SheetSQL = "SELECT * FROM [Before$]";
+        EXPECT_THROW(openSheet(f.form, "SELECT * FROM [After$]"), KorError) << path;
+        EXPECT_EQ(f.form.st.SheetSQL, "SELECT * FROM [Before$]") << path;
     }
 }
 
