@@ -1,7 +1,6 @@
 #include "migration/row_writer.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <unordered_set>
 
@@ -174,11 +173,16 @@ constexpr size_t kPrefetchKeys = 500;
 
 void DestTable::planEachExecution() {
     // PostgreSQL keeps a prepared statement's generic plan once it looks no dearer than the
-    // plans made for the values; from version 12 on it can be told to plan every execution.
-    if (engine_ != Engine::Postgres || std::atoi(conn_->dbmsVersion().c_str()) < 12) return;
+    // plans made for the values; from version 12 on it can be told to plan every execution. Set
+    // only where the server knows the setting: a refused SET would end an atomic run's
+    // transaction.
+    if (engine_ != Engine::Postgres) return;
     try {
         odbc::Statement st(*conn_);
-        st.execDirect("SET plan_cache_mode = force_custom_plan");
+        st.execDirect(
+            "SELECT set_config('plan_cache_mode', 'force_custom_plan', false) FROM pg_settings "
+            "WHERE name = 'plan_cache_mode'");
+        st.fetchAll();
     } catch (const KorError&) {
         // Slower on a growing table, not wrong.
     }
