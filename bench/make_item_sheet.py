@@ -24,6 +24,8 @@ def main():
     ap.add_argument("--rows", type=int, default=65535, help="rows including the header")
     ap.add_argument("--cols", type=int, default=80)
     ap.add_argument("--faults", action="store_true")
+    ap.add_argument("--sparse", action="store_true",
+                    help="leave about a third of the class codes and prices empty, unevenly")
     a = ap.parse_args()
     header = (BASE + ["Extra%d" % n for n in range(1, a.cols)])[: a.cols]
     rows = ([None if v is SKIP else v for v in row] for row in item_rows(a, header))
@@ -70,6 +72,8 @@ def item_rows(a, header):
                 v = plu
             elif name == "ItemName":
                 v = "Item %d café" % r
+            elif a.sparse and name.startswith(("AdvPrice", "ClassCode")) and hash((r, c)) % 3 == 0:
+                v = SKIP                           # empty: the column is left out of the row
             elif name.startswith(("AdvPrice", "Based", "Min", "Max", "Warning", "Reorder")):
                 v = round(r * 0.25 + c, 2)
             elif name.startswith("PosDescription") and c % 3:

@@ -295,6 +295,20 @@ void DestTable::storeHeldInserts() {
     if (held_.empty()) return;
     std::vector<Held> held = std::move(held_);
     held_.clear();
+    if (held.size() > 1 && (engine_ == Engine::Postgres || engine_ == Engine::SqlServer)) {
+        // A statement of its own text is prepared before it runs, a round trip more than one
+        // prepared for the run: shared only where that saves statements all the same.
+        size_t apart = 0, params = 0;
+        for (const Held& h : held) {
+            const size_t per = rowsPerInsert(h.columns.size());
+            apart += (h.rows.size() + per - 1) / per;
+            params += h.rows.size() * h.columns.size();
+        }
+        if (2 * (params / kParametersPerRequest + 1) < apart) {
+            storeMixedInserts(held);
+            return;
+        }
+    }
     for (const Held& h : held) {
         const size_t perStatement = rowsPerInsert(h.columns.size());
         for (size_t at = 0; at < h.rows.size(); at += perStatement) {
@@ -321,6 +335,61 @@ void DestTable::storeHeldInserts() {
             sending();
             st.execute();
         }
+    }
+}
+
+void DestTable::storeMixedInserts(const std::vector<Held>& held) {
+    // Rows that leave different columns out share statements: each column any of them assigns
+    // is named, and a row that leaves one out gives it DEFAULT, as leaving it out would. A sheet
+    // whose rows fill their optional columns unevenly would otherwise need a statement for each
+    // pattern.
+    std::vector<int> all;
+    for (const Held& h : held) all.insert(all.end(), h.columns.begin(), h.columns.end());
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    std::string names;
+    for (int c : all) names += (names.empty() ? "" : ", ") + columnRef(c);
+    const std::string head = "INSERT INTO " + table_ + " (" + names + ") VALUES ";
+
+    struct Row {
+        const Held* group;
+        size_t index;
+    };
+    std::vector<Row> rows;
+    for (const Held& h : held)
+        for (size_t r = 0; r < h.rows.size(); ++r) rows.push_back({&h, r});
+    for (size_t at = 0; at < rows.size();) {
+        std::string sql = head;
+        size_t n = 0, params = 0;
+        for (; at + n < rows.size() && n < 1000; ++n) {
+            const Held& h = *rows[at + n].group;
+            if (n > 0 && params + h.columns.size() > kParametersPerRequest) break;
+            params += h.columns.size();
+            sql += n ? ", (" : "(";
+            size_t i = 0;
+            for (size_t k = 0; k < all.size(); ++k) {
+                if (k) sql += ", ";
+                const bool given = i < h.columns.size() && h.columns[i] == all[k];
+                sql += given ? "?" : "DEFAULT";
+                if (given) ++i;
+            }
+            sql += ')';
+        }
+        odbc::Statement st(*conn_);
+        // Prepared, not run directly: psqlODBC mangles a timestamp parameter's type in a long
+        // statement it is given directly.
+        st.prepare(sql);
+        int p = 0;
+        for (size_t r = at; r < at + n; ++r) {
+            const Held& h = *rows[r].group;
+            for (size_t i = 0; i < h.columns.size(); ++i) {
+                const odbc::ColumnInfo& c = columns_[size_t(h.columns[i])];
+                st.bindStored(++p, h.rows[rows[r].index][i], c.sqlType, c.size, c.digits);
+            }
+        }
+        sending();
+        st.execute();
+        at += n;
     }
 }
 

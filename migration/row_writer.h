@@ -149,6 +149,7 @@ class DestTable {
     };
     std::vector<HeldChange> heldChanges_;
     void storeHeldInserts();
+    void storeMixedInserts(const std::vector<Held>& held);
     void storeHeldChanges();
     void prefetchDistinct(const std::vector<std::string>& keys, int keyIndex,
                           odbc::ColumnType type);

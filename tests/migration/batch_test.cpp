@@ -131,6 +131,14 @@ TEST_P(Batches, GiveWhatOneLookUpARowGives) {
           {{"ItemCode", str("k2 ")}, {"ItemName", str("Padded")}},
           {{"ItemCode", str("K2")}, {"ItemName", str("Tidy")}},
           {{"ItemCode", str("ai03")}, {"ItemName", str("Lower")}}}},
+        // Rows that each leave other columns empty: their columns' defaults as row by row.
+        {"KINV_MT_ITEM",
+         itemHeader(),
+         {{{"ItemCode", str("S1")}, {"ClassCode1", str("C1")}},
+          {{"ItemCode", str("S2")}, {"AdvPrice1", num(1.5)}},
+          {{"ItemCode", str("S3")}, {"AdvPrice2", num(2)}, {"ClassCode1", str("C2")}},
+          {{"ItemCode", str("S4")}, {"BasedUnitPrice", num(3)}},
+          {{"ItemCode", str("S5")}}}},
         // A row that fails first, in the middle, and last.
         {"KINV_MT_ITEM", itemHeader(), {nameless, {{"ItemCode", str("F1")}}}},
         {"KINV_MT_ITEM",
