@@ -490,13 +490,14 @@ const std::vector<odbc::ColumnMeta>& DestTable::columnMeta() {
 void DestTable::simulate(const DestRecordset& rs,
                          const std::function<bool(const std::string&)>& wanted) {
     if (!rs.adding_ && !rs.found_) return;
+    const int k = keyIndex();
+    if (k < 0) return;
+    const auto& assigned = rs.assigned_;
     if (wanted) {
         // The key as the row would be stored, before the whole row is made.
-        const int k = keyIndex();
-        if (k < 0) return;
         Value key = rs.adding_ ? Value() : rs.original_[size_t(k)];
-        for (const auto& a : rs.assigned_)
-            if (a.first == k) key = storedForm(columnMeta()[size_t(k)], a.second);
+        for (size_t j = 0; j < assigned.size(); ++j)
+            if (assigned[j].first == k) key = rs.storedAssigned(j);
         if (key.isNull() || !wanted(key.toText())) return;
     }
     const auto& meta = columnMeta();
@@ -507,11 +508,10 @@ void DestTable::simulate(const DestRecordset& rs,
     } else {
         row = rs.original_;
     }
-    for (const auto& a : rs.assigned_)
-        row[size_t(a.first)] = storedForm(meta[size_t(a.first)], a.second);
-    auto key = byUpperName_.find(toUpper(keyColumn_));
-    if (key == byUpperName_.end() || row[size_t(key->second)].isNull()) return;
-    simulated_[row[size_t(key->second)].toText()] = std::move(row);
+    for (size_t j = 0; j < assigned.size(); ++j)
+        row[size_t(assigned[j].first)] = rs.storedAssigned(j);
+    if (row[size_t(k)].isNull()) return;
+    simulated_[row[size_t(k)].toText()] = std::move(row);
 }
 
 int DestTable::columnIndex(std::string_view name) {
